@@ -1,0 +1,36 @@
+// The engine's root object, handed to the host by GetRegistryCleanerManager.
+#pragma once
+
+#include "engine/CategoryCollection.h"
+#include "engine/CommonInterfacedObject.h"
+
+#include <memory>
+
+namespace tidyhive {
+
+class TRegistryCleanerManager : public TCommonInterfacedObject<IRegistryCleanerManager> {
+public:
+    TRegistryCleanerManager();
+    ~TRegistryCleanerManager() override;
+
+    void STDMETHODCALLTYPE Free() override;
+    IScanTask* STDMETHODCALLTYPE GetScanManager() override;
+    ICleanTask* STDMETHODCALLTYPE GetCleanerManager() override;
+    ILogManager* STDMETHODCALLTYPE GetLogManager() override;
+    IIgnoreList* STDMETHODCALLTYPE GetIgnoreList(TCategoryType type) override;
+    BYTE STDMETHODCALLTYPE GetRunningTask() override;
+    ICategoryCollection* STDMETHODCALLTYPE GetCategories() override;
+    IDetectedProblemKeysCollection* STDMETHODCALLTYPE GetDetectedKeys(TCategoryType type) override;
+    IRegistryCleanerOptions* STDMETHODCALLTYPE GetOptions() override;
+    IEventManager* STDMETHODCALLTYPE GetEventManager() override;
+    IBackvault* STDMETHODCALLTYPE GetBackupLibrary() override;
+    void STDMETHODCALLTYPE SaveIgnoreLists() override;
+
+    TCategoryCollection& Categories() { return *categories_; }
+
+private:
+    volatile BYTE runningTask_ = rtNone;
+    std::unique_ptr<TCategoryCollection> categories_;
+};
+
+}  // namespace tidyhive

@@ -1,0 +1,81 @@
+// tidyhive.exe: the console host. It uses only the public header and the engine's export.
+#include "host/Console.h"
+#include "host/Engine.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+using namespace tidyhive;
+using namespace tidyhive::host;
+
+namespace {
+
+using Args = std::vector<std::wstring>;
+
+constexpr wchar_t kUsage[] =
+    L"Usage: tidyhive COMMAND [ARGUMENTS]\n"
+    L"\n"
+    L"Commands:\n"
+    L"  categories   List the sixteen categories: type value, type name, 'default' or\n"
+    L"               'extra' (extra categories are left out of a default scan), and name.\n"
+    L"  --help       Show this help.\n";
+
+int ListCategories(const Args& args)
+{
+    if (!args.empty()) {
+        ErrLine(L"tidyhive categories: unexpected argument '" + args.front() + L"'");
+        return 2;
+    }
+    TEngine engine;
+    if (!engine.Open()) {
+        ErrLine(L"tidyhive: " + engine.error());
+        return 1;
+    }
+    ICategoryCollection* categories = engine->GetCategories();
+    categories->Clear();
+    categories->AddAllCategories();
+    for (int type = rctClasses; type <= rctInternet; ++type) {
+        ICategoryScanner* scanner = categories->GetItemByType(static_cast<TCategoryType>(type));
+        if (!scanner) {
+            continue;
+        }
+        static const wchar_t* const kTypeNames[] = {
+            L"rctUndefined",    L"rctClasses",   L"rctFileAssocs", L"rctFonts",       L"rctFileExts",
+            L"rctUninstall",    L"rctStartup",   L"rctSharedFiles", L"rctHelpFiles",  L"rctAppPaths",
+            L"rctHistoryLists", L"rctAppEvents", L"rctVirtDevices", L"rctShortcuts",  L"rctSoftware",
+            L"rctFireWall",     L"rctInternet"};
+        OutLine(std::to_wstring(type) + L"\t" + kTypeNames[type] + L"\t" +
+                (scanner->GetCategoryFlag() ? L"extra" : L"default") + L"\t" + TakeText(scanner->GetName()));
+    }
+    categories->Clear();
+    return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    Args args(argv + 1, argv + argc);
+    // The engine reads "-debug" as the first parameter itself; the host just skips it.
+    if (!args.empty() && lstrcmpiW(args.front().c_str(), L"-debug") == 0) {
+        args.erase(args.begin());
+    }
+    if (args.empty() || args.front() == L"--help" || args.front() == L"-h" || args.front() == L"help") {
+        Out(kUsage);
+        return args.empty() ? 2 : 0;
+    }
+    const std::map<std::wstring, std::function<int(const Args&)>> commands = {
+        {L"categories", ListCategories},
+    };
+    const auto command = commands.find(args.front());
+    if (command == commands.end()) {
+        ErrLine(L"tidyhive: unknown command '" + args.front() + L"'. Run 'tidyhive --help' for the commands.");
+        return 2;
+    }
+    return command->second(Args(args.begin() + 1, args.end()));
+}

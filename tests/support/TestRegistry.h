@@ -1,0 +1,64 @@
+// Registry keys of a test's own: a fresh GUID in the name, removed afterwards (pass or
+// fail), in either registry view. Tests never touch keys the prefix created.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace tidyhive::testing {
+
+std::wstring NewGuidText();
+
+class TTestKey {
+public:
+    // Creates HKEY_CURRENT_USER\Software\TidyhiveTests\<prefix>-<GUID> (or under root/parent
+    // when given) in the chosen view.
+    explicit TTestKey(const std::wstring& prefix = L"Test", bool view64 = false, HKEY root = HKEY_CURRENT_USER,
+                      const std::wstring& parent = L"Software\\TidyhiveTests");
+    ~TTestKey();
+    TTestKey(const TTestKey&) = delete;
+    TTestKey& operator=(const TTestKey&) = delete;
+
+    // Path below the root ("Software\TidyhiveTests\Test-{...}").
+    const std::wstring& SubPath() const { return subPath_; }
+    // Full path with the long root name ("HKEY_CURRENT_USER\Software\...").
+    std::wstring FullPath() const;
+    HKEY Root() const { return root_; }
+    REGSAM View() const { return view_; }
+
+    // Creates a subkey (and its parents) below the test key; answers its full path.
+    std::wstring CreateSubKey(const std::wstring& relative) const;
+    void SetString(const std::wstring& relative, const std::wstring& name, const std::wstring& value,
+                   DWORD type = REG_SZ) const;
+    void SetDword(const std::wstring& relative, const std::wstring& name, DWORD value) const;
+    bool Exists(const std::wstring& relative = {}) const;
+    bool ValueExists(const std::wstring& relative, const std::wstring& name) const;
+
+private:
+    std::wstring Join(const std::wstring& relative) const;
+    HKEY root_;
+    REGSAM view_;
+    std::wstring subPath_;
+};
+
+// A folder of a test's own inside the prefix's drive, removed with its content afterwards.
+class TTestFolder {
+public:
+    TTestFolder();
+    ~TTestFolder();
+    TTestFolder(const TTestFolder&) = delete;
+    TTestFolder& operator=(const TTestFolder&) = delete;
+
+    // With a trailing backslash.
+    const std::wstring& Path() const { return path_; }
+    std::wstring AddFile(const std::wstring& relative, const std::string& content = "x") const;
+
+private:
+    std::wstring path_;
+};
+
+// The name of a root key as the engine writes it ("HKEY_CURRENT_USER").
+std::wstring RootName(HKEY root);
+
+}  // namespace tidyhive::testing
