@@ -283,7 +283,7 @@ void TEncodedStringList::LoadFromFile(const std::filesystem::path &fileName)
     std::ifstream file(fileName, std::ios::binary);
     if (!file)
         throw std::filesystem::filesystem_error("Cannot open file", fileName,
-                                                std::make_error_code(std::errc::no_such_file_or_directory));
+                                                std::make_error_code(std::errc::io_error));
     std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
     if (file.bad())
         throw std::filesystem::filesystem_error("Cannot read file", fileName,

@@ -596,7 +596,8 @@ TEST(LibStreamFile, SaveToFileReplacesTheWholeFile)
 
     TMemoryStream stream(written);
     const TLibStream opened(&stream);
-    const auto copyPath = path.string() + ".copy";
+    auto copyPath = path;
+    copyPath += ".copy";
     opened.SaveToFile(copyPath);
     std::ifstream copyFile(copyPath, std::ios::binary);
     const Bytes copied{std::istreambuf_iterator<char>(copyFile), std::istreambuf_iterator<char>()};
