@@ -13,15 +13,15 @@ std::string ToUtf8(std::wstring_view text)
     if (text.empty()) {
         return {};
     }
-    const int size =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                         nullptr, nullptr);
     std::string result(static_cast<size_t>(size), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size, nullptr,
                         nullptr);
     return result;
 }
 
-}  // namespace
+} // namespace
 
 void Out(std::wstring_view text)
 {
@@ -46,15 +46,15 @@ void ErrLine(std::wstring_view text)
 
 bool StdoutIsTerminal()
 {
-    DWORD mode = 0;
-    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+    // A console or a terminal; pipes and files get no progress line.
+    return GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_CHAR;
 }
 
-std::wstring TakeText(wchar_t* bstr)
+std::wstring TakeText(wchar_t *bstr)
 {
     std::wstring text = bstr ? std::wstring(bstr, SysStringLen(bstr)) : std::wstring();
     SysFreeString(bstr);
     return text;
 }
 
-}  // namespace tidyhive::host
+} // namespace tidyhive::host

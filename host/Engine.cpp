@@ -25,12 +25,12 @@ bool TEngine::Open()
     }
     const HRESULT status = create(&manager_);
     if (FAILED(status) || !manager_) {
-        error_ = L"the engine could not be created (HRESULT 0x" + std::to_wstring(static_cast<unsigned long>(status)) +
-                 L")";
+        error_ = L"the engine could not be created (HRESULT 0x" +
+                 std::to_wstring(static_cast<unsigned long>(status)) + L")";
         manager_ = nullptr;
         return false;
     }
     return true;
 }
 
-}  // namespace tidyhive::host
+} // namespace tidyhive::host

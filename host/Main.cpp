@@ -1,6 +1,8 @@
 // tidyhive.exe: the console host. It uses only the public header and the engine's export.
 #include "host/Console.h"
+#include "host/CategoryNames.h"
 #include "host/Engine.h"
+#include "host/ScanCommand.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -23,9 +25,15 @@ constexpr wchar_t kUsage[] =
     L"Commands:\n"
     L"  categories   List the sixteen categories: type value, type name, 'default' or\n"
     L"               'extra' (extra categories are left out of a default scan), and name.\n"
+    L"  scan [--all] [--category NAME]... [--json]\n"
+    L"               Scan the default categories (--all: all sixteen; --category: the\n"
+    L"               named ones, by type name such as rctFileExts). Shows progress on a\n"
+    L"               terminal; Ctrl+C stops the scan cleanly. Ends with a summary per\n"
+    L"               category; --json prints one JSON object a line for every problem,\n"
+    L"               then a {\"summary\": ...} line. Exits 0 when the scan ran.\n"
     L"  --help       Show this help.\n";
 
-int ListCategories(const Args& args)
+int ListCategories(const Args &args)
 {
     if (!args.empty()) {
         ErrLine(L"tidyhive categories: unexpected argument '" + args.front() + L"'");
@@ -36,29 +44,24 @@ int ListCategories(const Args& args)
         ErrLine(L"tidyhive: " + engine.error());
         return 1;
     }
-    ICategoryCollection* categories = engine->GetCategories();
+    ICategoryCollection *categories = engine->GetCategories();
     categories->Clear();
     categories->AddAllCategories();
     for (int type = rctClasses; type <= rctInternet; ++type) {
-        ICategoryScanner* scanner = categories->GetItemByType(static_cast<TCategoryType>(type));
+        ICategoryScanner *scanner = categories->GetItemByType(static_cast<TCategoryType>(type));
         if (!scanner) {
             continue;
         }
-        static const wchar_t* const kTypeNames[] = {
-            L"rctUndefined",    L"rctClasses",   L"rctFileAssocs", L"rctFonts",       L"rctFileExts",
-            L"rctUninstall",    L"rctStartup",   L"rctSharedFiles", L"rctHelpFiles",  L"rctAppPaths",
-            L"rctHistoryLists", L"rctAppEvents", L"rctVirtDevices", L"rctShortcuts",  L"rctSoftware",
-            L"rctFireWall",     L"rctInternet"};
-        OutLine(std::to_wstring(type) + L"\t" + kTypeNames[type] + L"\t" +
+        OutLine(std::to_wstring(type) + L"\t" + CategoryTypeName(static_cast<TCategoryType>(type)) + L"\t" +
                 (scanner->GetCategoryFlag() ? L"extra" : L"default") + L"\t" + TakeText(scanner->GetName()));
     }
     categories->Clear();
     return 0;
 }
 
-}  // namespace
+} // namespace
 
-int wmain(int argc, wchar_t** argv)
+int wmain(int argc, wchar_t **argv)
 {
     Args args(argv + 1, argv + argc);
     // The engine reads "-debug" as the first parameter itself; the host just skips it.
@@ -69,12 +72,14 @@ int wmain(int argc, wchar_t** argv)
         Out(kUsage);
         return args.empty() ? 2 : 0;
     }
-    const std::map<std::wstring, std::function<int(const Args&)>> commands = {
+    const std::map<std::wstring, std::function<int(const Args &)>> commands = {
         {L"categories", ListCategories},
+        {L"scan", ScanCommand},
     };
     const auto command = commands.find(args.front());
     if (command == commands.end()) {
-        ErrLine(L"tidyhive: unknown command '" + args.front() + L"'. Run 'tidyhive --help' for the commands.");
+        ErrLine(L"tidyhive: unknown command '" + args.front() +
+                L"'. Run 'tidyhive --help' for the commands.");
         return 2;
     }
     return command->second(Args(args.begin() + 1, args.end()));
