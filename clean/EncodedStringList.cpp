@@ -22,7 +22,7 @@ int HexValue(char c) noexcept
     return -1;
 }
 
-void AppendUtf8(std::string &out, char32_t cp)
+void AppendUtf8(std::string& out, char32_t cp)
 {
     if (cp < 0x80) {
         out.push_back(static_cast<char>(cp));
@@ -69,7 +69,7 @@ template <class Unit> std::string Utf8FromUtf16Units(std::basic_string_view<Unit
     return out;
 }
 
-template <class String> void AppendCodePoint(String &out, char32_t cp)
+template <class String> void AppendCodePoint(String& out, char32_t cp)
 {
     using Unit = typename String::value_type;
     if constexpr (sizeof(Unit) == 2) {
@@ -124,7 +124,7 @@ template <class String> std::optional<String> DecodeUtf8(std::string_view text)
     return out;
 }
 
-template <class LineFn> void ForEachLine(std::string_view text, LineFn &&onLine)
+template <class LineFn> void ForEachLine(std::string_view text, LineFn&& onLine)
 {
     std::size_t start = 0;
     std::size_t i = 0;
@@ -143,7 +143,7 @@ template <class LineFn> void ForEachLine(std::string_view text, LineFn &&onLine)
         onLine(text.substr(start));
 }
 
-std::string ReadToEnd(TStream &stream)
+std::string ReadToEnd(TStream& stream)
 {
     std::string text;
     char chunk[64 * 1024];
@@ -257,7 +257,7 @@ std::string DecodeStoredLine(std::string_view stored)
     return plain;
 }
 
-void TEncodedStringList::LoadFromStream(TStream &stream)
+void TEncodedStringList::LoadFromStream(TStream& stream)
 {
     const std::string text = ReadToEnd(stream);
     std::vector<std::wstring> lines;
@@ -267,7 +267,7 @@ void TEncodedStringList::LoadFromStream(TStream &stream)
     lines_ = std::move(lines);
 }
 
-void TEncodedStringList::SaveToStream(TStream &stream) const
+void TEncodedStringList::SaveToStream(TStream& stream) const
 {
     std::string text;
     for (std::size_t i = 0; i < lines_.size(); ++i) {
@@ -278,7 +278,7 @@ void TEncodedStringList::SaveToStream(TStream &stream) const
     stream.Write(text.data(), text.size());
 }
 
-void TEncodedStringList::LoadFromFile(const std::filesystem::path &fileName)
+void TEncodedStringList::LoadFromFile(const std::filesystem::path& fileName)
 {
     std::ifstream file(fileName, std::ios::binary);
     if (!file)
@@ -292,7 +292,7 @@ void TEncodedStringList::LoadFromFile(const std::filesystem::path &fileName)
     LoadFromStream(stream);
 }
 
-void TEncodedStringList::SaveToFile(const std::filesystem::path &fileName) const
+void TEncodedStringList::SaveToFile(const std::filesystem::path& fileName) const
 {
     TMemoryStream stream;
     SaveToStream(stream);
@@ -300,7 +300,7 @@ void TEncodedStringList::SaveToFile(const std::filesystem::path &fileName) const
     if (!file)
         throw std::filesystem::filesystem_error("Cannot create file", fileName,
                                                 std::make_error_code(std::errc::io_error));
-    file.write(reinterpret_cast<const char *>(stream.Bytes().data()),
+    file.write(reinterpret_cast<const char*>(stream.Bytes().data()),
                static_cast<std::streamsize>(stream.Size()));
     file.close();
     if (!file)

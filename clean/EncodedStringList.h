@@ -59,18 +59,18 @@ public:
     std::size_t Count() const noexcept { return lines_.size(); }
     void Add(std::wstring line) { lines_.push_back(std::move(line)); }
     void Clear() noexcept { lines_.clear(); }
-    std::vector<std::wstring> &Lines() noexcept { return lines_; }
-    const std::vector<std::wstring> &Lines() const noexcept { return lines_; }
+    std::vector<std::wstring>& Lines() noexcept { return lines_; }
+    const std::vector<std::wstring>& Lines() const noexcept { return lines_; }
 
     // Replaces the lines with those stored from the current position to the end of stream. On any
     // failure (ECurruptedList, std::invalid_argument) the previous lines stay.
-    void LoadFromStream(TStream &stream);
+    void LoadFromStream(TStream& stream);
     // Writes the stored form at the stream's current position.
-    void SaveToStream(TStream &stream) const;
+    void SaveToStream(TStream& stream) const;
     // Whole-file versions of the above; they throw std::filesystem::filesystem_error when the file
     // cannot be opened or written.
-    void LoadFromFile(const std::filesystem::path &fileName);
-    void SaveToFile(const std::filesystem::path &fileName) const;
+    void LoadFromFile(const std::filesystem::path& fileName);
+    void SaveToFile(const std::filesystem::path& fileName) const;
 
 private:
     std::vector<std::wstring> lines_;

@@ -25,43 +25,43 @@ constexpr std::array<std::uint32_t, 256> MakeCrcTable()
 constexpr auto kCrcTable = MakeCrcTable();
 static_assert(kCrcTable[1] == 0x77073096u && kCrcTable[2] == 0xEE0E612Cu);
 
-const char *const kNotALibrary = "Not a library stream";
-const char *const kUnknownVersion = "Unknown library version";
-const char *const kHeaderCorrupted = "Header is corrupted";
-const char *const kNullStream = "Null stream";
-const char *const kDataCorrupted = "Data is corrupted";
-const char *const kNameTooLong = "Entry name too long: ";
-const char *const kReadOnly = "Attempt to change read-only library stream";
+const char* const kNotALibrary = "Not a library stream";
+const char* const kUnknownVersion = "Unknown library version";
+const char* const kHeaderCorrupted = "Header is corrupted";
+const char* const kNullStream = "Null stream";
+const char* const kDataCorrupted = "Data is corrupted";
+const char* const kNameTooLong = "Entry name too long: ";
+const char* const kReadOnly = "Attempt to change read-only library stream";
 
 constexpr std::uint64_t kMaxBuffer = std::numeric_limits<std::size_t>::max();
 
-std::uint32_t GetLe32(const std::uint8_t *p) noexcept
+std::uint32_t GetLe32(const std::uint8_t* p) noexcept
 {
     return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
            std::uint32_t{p[3]} << 24;
 }
 
-std::uint64_t GetLe64(const std::uint8_t *p) noexcept
+std::uint64_t GetLe64(const std::uint8_t* p) noexcept
 {
     return std::uint64_t{GetLe32(p)} | std::uint64_t{GetLe32(p + 4)} << 32;
 }
 
-void PutLe32(std::vector<std::uint8_t> &out, std::uint32_t value)
+void PutLe32(std::vector<std::uint8_t>& out, std::uint32_t value)
 {
     for (int shift = 0; shift < 32; shift += 8)
         out.push_back(static_cast<std::uint8_t>(value >> shift));
 }
 
-void PutLe64(std::vector<std::uint8_t> &out, std::uint64_t value)
+void PutLe64(std::vector<std::uint8_t>& out, std::uint64_t value)
 {
     PutLe32(out, static_cast<std::uint32_t>(value));
     PutLe32(out, static_cast<std::uint32_t>(value >> 32));
 }
 
 // Streams may deliver fewer bytes than asked before their end; only a read of nothing means the end.
-bool ReadExact(TStream &stream, void *buffer, std::size_t count)
+bool ReadExact(TStream& stream, void* buffer, std::size_t count)
 {
-    auto *p = static_cast<std::uint8_t *>(buffer);
+    auto* p = static_cast<std::uint8_t*>(buffer);
     while (count > 0) {
         const auto got = stream.Read(p, count);
         if (got == 0)
@@ -72,7 +72,7 @@ bool ReadExact(TStream &stream, void *buffer, std::size_t count)
     return true;
 }
 
-std::vector<std::uint8_t> ReadWhole(TStream &stream)
+std::vector<std::uint8_t> ReadWhole(TStream& stream)
 {
     const auto size = stream.Size();
     if (size > kMaxBuffer)
@@ -103,9 +103,9 @@ bool SameName(std::string_view a, std::string_view b) noexcept
 
 } // namespace
 
-std::uint32_t LibCheckValue(const void *data, std::size_t size, std::uint32_t reg) noexcept
+std::uint32_t LibCheckValue(const void* data, std::size_t size, std::uint32_t reg) noexcept
 {
-    const auto *p = static_cast<const std::uint8_t *>(data);
+    const auto* p = static_cast<const std::uint8_t*>(data);
     for (std::size_t i = 0; i < size; ++i)
         reg = kCrcTable[(reg ^ p[i]) & 0xFFu] ^ (reg >> 8);
     return reg;
@@ -113,7 +113,7 @@ std::uint32_t LibCheckValue(const void *data, std::size_t size, std::uint32_t re
 
 // ---- TLibHeader ----
 
-void TLibHeader::LoadFromStream(TStream &stream)
+void TLibHeader::LoadFromStream(TStream& stream)
 {
     std::uint8_t fixed[12];
     stream.Seek(0);
@@ -143,12 +143,12 @@ void TLibHeader::LoadFromStream(TStream &stream)
     std::vector<TLibEntry> entries;
     entries.reserve(static_cast<std::size_t>(count));
     for (std::size_t i = 0; i < table.size(); i += kRecordSize) {
-        const std::uint8_t *record = table.data() + i;
+        const std::uint8_t* record = table.data() + i;
         // Only a forged table can get past the check value with a length the writer never produces.
         if (record[0] > kMaxNameLength)
             throw ELibStreamError(kHeaderCorrupted);
-        TLibEntry &entry = entries.emplace_back();
-        entry.name.assign(reinterpret_cast<const char *>(record + 1), record[0]);
+        TLibEntry& entry = entries.emplace_back();
+        entry.name.assign(reinterpret_cast<const char*>(record + 1), record[0]);
         entry.offset = GetLe64(record + 32);
         entry.size = GetLe64(record + 40);
         entry.check = GetLe32(record + 48);
@@ -163,7 +163,7 @@ std::vector<std::uint8_t> TLibHeader::ToBytes() const
     PutLe32(out, kMagic);
     PutLe32(out, kVersion);
     PutLe32(out, static_cast<std::uint32_t>(entries_.size()));
-    for (const auto &entry : entries_) {
+    for (const auto& entry : entries_) {
         const auto nameLength = std::min(entry.name.size(), kMaxNameLength);
         out.push_back(static_cast<std::uint8_t>(nameLength));
         out.insert(out.end(), entry.name.begin(),
@@ -177,7 +177,7 @@ std::vector<std::uint8_t> TLibHeader::ToBytes() const
     return out;
 }
 
-void TLibHeader::SaveToStream(TStream *stream) const
+void TLibHeader::SaveToStream(TStream* stream) const
 {
     if (stream == nullptr)
         throw ELibStreamError(kNullStream);
@@ -202,7 +202,7 @@ TLibStream::TLibStream() : owned_(std::make_unique<TMemoryStream>())
     stream_->Seek(0);
 }
 
-TLibStream::TLibStream(TStream *stream) : stream_(stream), readOnly_(true)
+TLibStream::TLibStream(TStream* stream) : stream_(stream), readOnly_(true)
 {
     if (stream == nullptr)
         throw ELibStreamError(kNullStream);
@@ -212,10 +212,10 @@ TLibStream::TLibStream(TStream *stream) : stream_(stream), readOnly_(true)
 
 void TLibStream::VerifyDataLayout()
 {
-    auto &entries = header_.Entries();
+    auto& entries = header_.Entries();
     // Among equal offsets the empty entries go first: the writer can place an empty entry at the very
     // offset where the next one starts.
-    std::stable_sort(entries.begin(), entries.end(), [](const TLibEntry &a, const TLibEntry &b) {
+    std::stable_sort(entries.begin(), entries.end(), [](const TLibEntry& a, const TLibEntry& b) {
         return a.offset < b.offset || (a.offset == b.offset && a.size < b.size);
     });
     if (entries.empty())
@@ -224,7 +224,7 @@ void TLibStream::VerifyDataLayout()
     // sum can wrap around.
     const auto streamSize = stream_->Size();
     auto expected = header_.Size();
-    for (const auto &entry : entries) {
+    for (const auto& entry : entries) {
         if (entry.offset != expected || expected > streamSize || entry.size > streamSize - expected)
             throw ELibStreamError(kDataCorrupted);
         expected += entry.size;
@@ -237,7 +237,7 @@ std::vector<std::string> TLibStream::EntryNames() const
 {
     std::vector<std::string> names;
     names.reserve(header_.Entries().size());
-    for (const auto &entry : header_.Entries())
+    for (const auto& entry : header_.Entries())
         names.push_back(entry.name);
     return names;
 }
@@ -249,7 +249,7 @@ std::unique_ptr<TMemoryStream> TLibStream::ReadEntry(std::string_view name) cons
     const auto index = header_.IndexOf(name);
     if (index < 0)
         return nullptr;
-    const TLibEntry &entry = header_.Entries()[static_cast<std::size_t>(index)];
+    const TLibEntry& entry = header_.Entries()[static_cast<std::size_t>(index)];
     if (entry.size > kMaxBuffer)
         throw ELibStreamError(kDataCorrupted);
     std::vector<std::uint8_t> copy(static_cast<std::size_t>(entry.size));
@@ -261,7 +261,7 @@ std::unique_ptr<TMemoryStream> TLibStream::ReadEntry(std::string_view name) cons
     return std::make_unique<TMemoryStream>(std::move(copy));
 }
 
-void TLibStream::WriteEntry(std::string_view name, TStream *data)
+void TLibStream::WriteEntry(std::string_view name, TStream* data)
 {
     if (readOnly_)
         throw ELibStreamError(kReadOnly);
@@ -271,14 +271,14 @@ void TLibStream::WriteEntry(std::string_view name, TStream *data)
     // The new header and image are built aside and swapped in at the end, so that a failure (a refused
     // name, no memory) leaves the container as it was. The bytes are those of moving the data in place.
     const auto bytes = ReadWhole(*data);
-    const auto &old = owned_->Bytes();
+    const auto& old = owned_->Bytes();
     const auto oldDataStart = static_cast<std::size_t>(header_.Size());
-    const auto copyOld = [&old](std::vector<std::uint8_t> &to, std::size_t from, std::size_t end) {
+    const auto copyOld = [&old](std::vector<std::uint8_t>& to, std::size_t from, std::size_t end) {
         to.insert(to.end(), old.begin() + static_cast<std::ptrdiff_t>(from),
                   old.begin() + static_cast<std::ptrdiff_t>(end));
     };
     TLibHeader next = header_;
-    auto &entries = next.Entries();
+    auto& entries = next.Entries();
     std::vector<std::uint8_t> image;
 
     const auto index = header_.IndexOf(name);
@@ -286,9 +286,9 @@ void TLibStream::WriteEntry(std::string_view name, TStream *data)
         if (name.size() > TLibHeader::kMaxNameLength)
             throw ELibStreamError(kNameTooLong + std::string(name));
         // One more record pushes all existing data up by its size; the new data goes at the very end.
-        for (auto &entry : entries)
+        for (auto& entry : entries)
             entry.offset += TLibHeader::kRecordSize;
-        TLibEntry &added = entries.emplace_back();
+        TLibEntry& added = entries.emplace_back();
         added.name = std::string(name);
         added.offset = old.size() + TLibHeader::kRecordSize;
         added.size = bytes.size();
@@ -301,7 +301,7 @@ void TLibStream::WriteEntry(std::string_view name, TStream *data)
         // The writer only ever appends, so the entries after this one in table order are exactly those
         // whose data follows it in the image.
         const auto at = static_cast<std::size_t>(index);
-        TLibEntry &entry = entries[at];
+        TLibEntry& entry = entries[at];
         const auto oldBegin = static_cast<std::size_t>(entry.offset);
         const auto oldEnd = oldBegin + static_cast<std::size_t>(entry.size);
         // Unsigned wrap-around makes one addition serve both growing and shrinking.
@@ -321,7 +321,7 @@ void TLibStream::WriteEntry(std::string_view name, TStream *data)
     header_ = std::move(next);
 }
 
-void TLibStream::SaveToStream(TStream &target) const
+void TLibStream::SaveToStream(TStream& target) const
 {
     // Exactly the size known at the start is copied, so that copying a stream into itself ends.
     auto remaining = stream_->Size();
@@ -337,7 +337,7 @@ void TLibStream::SaveToStream(TStream &target) const
     }
 }
 
-void TLibStream::SaveToFile(const std::filesystem::path &fileName) const
+void TLibStream::SaveToFile(const std::filesystem::path& fileName) const
 {
     TMemoryStream image;
     SaveToStream(image);
@@ -345,7 +345,7 @@ void TLibStream::SaveToFile(const std::filesystem::path &fileName) const
     if (!file)
         throw std::filesystem::filesystem_error("Cannot create file", fileName,
                                                 std::make_error_code(std::errc::io_error));
-    file.write(reinterpret_cast<const char *>(image.Bytes().data()),
+    file.write(reinterpret_cast<const char*>(image.Bytes().data()),
                static_cast<std::streamsize>(image.Size()));
     file.close();
     if (!file)

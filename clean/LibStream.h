@@ -31,7 +31,7 @@ public:
 // The CRC-32 register (reflected IEEE 802.3 polynomial) started at 0xFFFFFFFF and not inverted at the end,
 // so it is the bitwise complement of the usual CRC-32. Pass an earlier result as reg to continue over
 // further bytes.
-std::uint32_t LibCheckValue(const void *data, std::size_t size, std::uint32_t reg = 0xFFFFFFFFu) noexcept;
+std::uint32_t LibCheckValue(const void* data, std::size_t size, std::uint32_t reg = 0xFFFFFFFFu) noexcept;
 
 struct TLibEntry {
     std::string name; // 8-bit, at most kMaxNameLength bytes
@@ -51,17 +51,17 @@ public:
 
     // Reads and verifies magic, version, count, table and header check value from position 0.
     // Throws ELibStreamError; the table is then unchanged.
-    void LoadFromStream(TStream &stream);
+    void LoadFromStream(TStream& stream);
     // Writes the whole header, check value included, at the stream's current position.
-    void SaveToStream(TStream *stream) const;
+    void SaveToStream(TStream* stream) const;
     std::vector<std::uint8_t> ToBytes() const;
 
     std::uint64_t Size() const noexcept { return kFixedSize + kRecordSize * std::uint64_t{entries_.size()}; }
     // First entry whose name matches, ignoring ASCII letter case; -1 if none.
     std::ptrdiff_t IndexOf(std::string_view name) const noexcept;
 
-    std::vector<TLibEntry> &Entries() noexcept { return entries_; }
-    const std::vector<TLibEntry> &Entries() const noexcept { return entries_; }
+    std::vector<TLibEntry>& Entries() noexcept { return entries_; }
+    const std::vector<TLibEntry>& Entries() const noexcept { return entries_; }
 
 private:
     std::vector<TLibEntry> entries_;
@@ -73,12 +73,12 @@ public:
     TLibStream();
     // Opens the container in stream read-only. The stream is not owned and must outlive this object.
     // Throws ELibStreamError when the stream is absent or is not a sound container.
-    explicit TLibStream(TStream *stream);
+    explicit TLibStream(TStream* stream);
 
-    TLibStream(const TLibStream &) = delete;
-    TLibStream &operator=(const TLibStream &) = delete;
-    TLibStream(TLibStream &&) noexcept = default;
-    TLibStream &operator=(TLibStream &&) noexcept = default;
+    TLibStream(const TLibStream&) = delete;
+    TLibStream& operator=(const TLibStream&) = delete;
+    TLibStream(TLibStream&&) noexcept = default;
+    TLibStream& operator=(TLibStream&&) noexcept = default;
     ~TLibStream() = default;
 
     int EntryCount() const noexcept { return static_cast<int>(header_.Entries().size()); }
@@ -92,18 +92,18 @@ public:
     // Adds or replaces the entry with the whole content of data, whatever its position; does nothing
     // for a null data. Throws ELibStreamError on a read-only container or a new name over 31 bytes;
     // on any failure the container is unchanged.
-    void WriteEntry(std::string_view name, TStream *data);
+    void WriteEntry(std::string_view name, TStream* data);
 
     // Copies the whole container image to target's current position.
-    void SaveToStream(TStream &target) const;
+    void SaveToStream(TStream& target) const;
     // Creates or overwrites the file with the whole container image.
-    void SaveToFile(const std::filesystem::path &fileName) const;
+    void SaveToFile(const std::filesystem::path& fileName) const;
 
 private:
     void VerifyDataLayout();
 
     TLibHeader header_;
-    TStream *stream_ = nullptr;            // the image: owned_ or the caller's stream
+    TStream* stream_ = nullptr;            // the image: owned_ or the caller's stream
     std::unique_ptr<TMemoryStream> owned_; // set only for a container created empty
     bool readOnly_ = false;
 };

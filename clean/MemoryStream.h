@@ -22,10 +22,10 @@ public:
 
     // Copies up to count bytes from the current position and advances it; answers how many were copied,
     // fewer than count only at the end of the stream.
-    virtual std::size_t Read(void *buffer, std::size_t count) = 0;
+    virtual std::size_t Read(void* buffer, std::size_t count) = 0;
     // Writes all count bytes at the current position and advances it, growing the stream as needed.
     // Throws when it cannot; the stream is then unchanged.
-    virtual void Write(const void *buffer, std::size_t count) = 0;
+    virtual void Write(const void* buffer, std::size_t count) = 0;
     virtual std::uint64_t Size() const = 0;
     virtual std::uint64_t Position() const = 0;
     // Any position is allowed: past the end, Read finds nothing and Write fills the gap with zeros.
@@ -33,10 +33,10 @@ public:
 
 protected:
     TStream() = default;
-    TStream(const TStream &) = default;
-    TStream(TStream &&) = default;
-    TStream &operator=(const TStream &) = default;
-    TStream &operator=(TStream &&) = default;
+    TStream(const TStream&) = default;
+    TStream(TStream&&) = default;
+    TStream& operator=(const TStream&) = default;
+    TStream& operator=(TStream&&) = default;
 };
 
 class TMemoryStream final : public TStream {
@@ -44,7 +44,7 @@ public:
     TMemoryStream() = default;
     explicit TMemoryStream(std::vector<std::uint8_t> bytes) noexcept : bytes_(std::move(bytes)) {}
 
-    std::size_t Read(void *buffer, std::size_t count) override
+    std::size_t Read(void* buffer, std::size_t count) override
     {
         if (count == 0 || position_ >= bytes_.size())
             return 0;
@@ -55,7 +55,7 @@ public:
         return n;
     }
 
-    void Write(const void *buffer, std::size_t count) override
+    void Write(const void* buffer, std::size_t count) override
     {
         if (count == 0)
             return;
@@ -80,7 +80,7 @@ public:
         bytes_.resize(static_cast<std::size_t>(size));
     }
 
-    const std::vector<std::uint8_t> &Bytes() const noexcept { return bytes_; }
+    const std::vector<std::uint8_t>& Bytes() const noexcept { return bytes_; }
 
 private:
     std::uint64_t MaxSize() const noexcept

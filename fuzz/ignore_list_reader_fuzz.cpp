@@ -23,20 +23,20 @@ namespace {
 
 using namespace tidyhive;
 
-[[noreturn]] void Broken(const char *property)
+[[noreturn]] void Broken(const char* property)
 {
     std::fprintf(stderr, "broken: %s\n", property);
     std::abort();
 }
 
-void CheckList(TStream &stream)
+void CheckList(TStream& stream)
 {
     TEncodedStringList list;
     try {
         list.LoadFromStream(stream);
-    } catch (const ECurruptedList &) {
+    } catch (const ECurruptedList&) {
         return;
-    } catch (const std::invalid_argument &) {
+    } catch (const std::invalid_argument&) {
         return;
     }
     TMemoryStream saved;
@@ -48,20 +48,20 @@ void CheckList(TStream &stream)
         Broken("a loaded list saves and loads back to the same lines");
 }
 
-void CheckContainer(TMemoryStream &input)
+void CheckContainer(TMemoryStream& input)
 {
     std::optional<TLibStream> opened;
     try {
         opened.emplace(&input);
-    } catch (const ELibStreamError &) {
+    } catch (const ELibStreamError&) {
         return;
     }
     TLibStream copy;
-    for (const auto &name : opened->EntryNames()) {
+    for (const auto& name : opened->EntryNames()) {
         std::unique_ptr<TMemoryStream> entry;
         try {
             entry = opened->ReadEntry(name);
-        } catch (const ELibStreamError &) {
+        } catch (const ELibStreamError&) {
             continue;
         }
         if (!entry)
@@ -77,7 +77,7 @@ void CheckContainer(TMemoryStream &input)
     const TLibStream reopened(&image); // anything it throws is a finding
     if (reopened.EntryCount() != copy.EntryCount())
         Broken("a written container reopens with all its entries");
-    for (const auto &name : copy.EntryNames()) {
+    for (const auto& name : copy.EntryNames()) {
         const auto fromCopy = copy.ReadEntry(name);
         const auto fromImage = reopened.ReadEntry(name);
         if (!fromCopy || !fromImage || fromCopy->Bytes() != fromImage->Bytes())
@@ -87,7 +87,7 @@ void CheckContainer(TMemoryStream &input)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     TMemoryStream input(std::vector<std::uint8_t>(data, data + size));
     CheckContainer(input);
@@ -100,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
 namespace {
 
-TMemoryStream ListStream(const std::vector<std::wstring> &lines)
+TMemoryStream ListStream(const std::vector<std::wstring>& lines)
 {
     TEncodedStringList list;
     list.Lines() = lines;
@@ -109,16 +109,16 @@ TMemoryStream ListStream(const std::vector<std::wstring> &lines)
     return stream;
 }
 
-std::wstring Item(const std::wstring &key, const std::wstring &value)
+std::wstring Item(const std::wstring& key, const std::wstring& value)
 {
     return L"<type>TIgnoreItem</type><key>" + key + L"</key><value>" + value +
            L"</value><display></display><regex></regex>";
 }
 
-bool WriteSeed(const std::string &folder, const std::string &name, const TMemoryStream &bytes)
+bool WriteSeed(const std::string& folder, const std::string& name, const TMemoryStream& bytes)
 {
     const std::string path = folder + "/seed-" + name;
-    std::FILE *file = std::fopen(path.c_str(), "wb");
+    std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr)
         return false;
     const bool written =
@@ -126,7 +126,7 @@ bool WriteSeed(const std::string &folder, const std::string &name, const TMemory
     return std::fclose(file) == 0 && written;
 }
 
-TMemoryStream Image(const TLibStream &lib)
+TMemoryStream Image(const TLibStream& lib)
 {
     TMemoryStream image;
     lib.SaveToStream(image);
@@ -135,7 +135,7 @@ TMemoryStream Image(const TLibStream &lib)
 
 } // namespace
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s FOLDER\n", argv[0]);

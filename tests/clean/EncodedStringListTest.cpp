@@ -44,12 +44,12 @@ std::string HexBytes(std::string_view bytes)
     return out;
 }
 
-std::string Printable(const Lines &lines)
+std::string Printable(const Lines& lines)
 {
     return ::testing::PrintToString(lines);
 }
 
-std::string Saved(const Lines &lines)
+std::string Saved(const Lines& lines)
 {
     TEncodedStringList list;
     list.Lines() = lines;
@@ -69,7 +69,7 @@ struct LoadResult {
     std::string error; // "", "corrupted" or "conversion"
 };
 
-LoadResult Load(std::string_view text, const Lines &before = {})
+LoadResult Load(std::string_view text, const Lines& before = {})
 {
     TEncodedStringList list;
     list.Lines() = before;
@@ -77,10 +77,10 @@ LoadResult Load(std::string_view text, const Lines &before = {})
     try {
         list.LoadFromStream(stream);
         return {list.Lines(), ""};
-    } catch (const ECurruptedList &e) {
+    } catch (const ECurruptedList& e) {
         EXPECT_STREQ(e.what(), "Invalid data. Probably list was corrupted.");
         return {list.Lines(), "corrupted"};
-    } catch (const std::invalid_argument &) {
+    } catch (const std::invalid_argument&) {
         return {list.Lines(), "conversion"};
     }
 }
@@ -110,7 +110,7 @@ TEST(EncodedLineCheckValue, KnownPayloads)
         {"\xFF\xFF", "FF0000000071EFF0"}, // characters beyond ASCII count with their byte value
         {"C3E1E64329", "FF000000007118BF"},
     };
-    for (const auto &c : cases)
+    for (const auto& c : cases)
         EXPECT_EQ(EncodedLineCheckValue(c.payload), c.expected) << "payload " << HexBytes(c.payload);
 }
 
@@ -129,7 +129,7 @@ TEST(EncodedStoredLine, EncodesPlainBytes)
         {"\r\n", "FF0000000071037A8D8A"},
         {"caf\xE9", "FF00000000711B11E3E1E669"},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         EXPECT_EQ(EncodeStoredLine(c.plain), c.stored) << "plain " << HexBytes(c.plain);
         EXPECT_EQ(HexBytes(DecodeStoredLine(c.stored)), HexBytes(c.plain)) << "stored " << c.stored;
     }
@@ -147,7 +147,7 @@ TEST(EncodedStoredLine, DecodingAcceptsLowerCasePayloadAndIgnoresAnOddTail)
         {WithCheck("E1E2Z"), "ab"},        // the odd tail is not parsed
         {"FF00000000710D63E1E2E4", "abd"}, // every third character adds 1 whatever it is
     };
-    for (const auto &c : cases)
+    for (const auto& c : cases)
         EXPECT_EQ(HexBytes(DecodeStoredLine(c.stored)), HexBytes(c.plain)) << "stored " << c.stored;
 }
 
@@ -171,13 +171,13 @@ TEST(EncodedStoredLine, DecodingRefusesBadLines)
         {WithCheck("+1"), "conversion"},
         {WithCheck("0x"), "conversion"},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         std::string got;
         try {
             got = "decoded " + HexBytes(DecodeStoredLine(c.stored));
-        } catch (const ECurruptedList &) {
+        } catch (const ECurruptedList&) {
             got = "corrupted";
-        } catch (const std::invalid_argument &) {
+        } catch (const std::invalid_argument&) {
             got = "conversion";
         }
         EXPECT_EQ(got, c.error) << "stored \"" << c.stored << "\"";
@@ -199,7 +199,7 @@ TEST(EncodedStringListSave, JoinsLinesWithCrLfAndNothingAfterTheLast)
         {{L"abc", L""}, kAbc + "\r\n" + kEmpty},
         {{L"", L"", L"abc"}, kEmpty + "\r\n" + kEmpty + "\r\n" + kAbc},
     };
-    for (const auto &c : cases)
+    for (const auto& c : cases)
         EXPECT_EQ(Saved(c.lines), c.text) << "lines " << Printable(c.lines);
 }
 
@@ -229,7 +229,7 @@ TEST(EncodedStringListLoad, SplitsAtCrLfCrOrLf)
         {kAbc + "\r\n" + kEmpty, {L"abc", L""}},
         {kAbc + "\n" + kEmpty + "\r" + kAbc, {L"abc", L"", L"abc"}},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         const auto got = Load(c.text);
         EXPECT_EQ(got.error, "") << "text \"" << c.text << "\"";
         EXPECT_EQ(got.lines, c.lines) << "text \"" << c.text << "\"";
@@ -252,7 +252,7 @@ TEST(EncodedStringListLoad, AnyBadLineKeepsThePreviousLines)
         {kAbc + "\r\n" + WithCheck("E1XX"), "conversion"},
         {WithCheck("GG") + "\r\n" + kAbc, "conversion"},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         const auto got = Load(c.text, before);
         EXPECT_EQ(got.error, c.error) << "text \"" << c.text << "\"";
         EXPECT_EQ(got.lines, before) << "text \"" << c.text << "\" left " << Printable(got.lines);
@@ -288,7 +288,7 @@ TEST(EncodedStringListText, LinesRoundTrip)
         {L"<type>TIgnoreItem</type><key>HKEY_LOCAL_MACHINE\\Software\\X</key><value>v</value><display>"
          L"</display><regex></regex>"},
     };
-    for (const auto &lines : cases) {
+    for (const auto& lines : cases) {
         const auto text = Saved(lines);
         const auto got = Load(text);
         EXPECT_EQ(got.error, "") << "lines " << Printable(lines) << " saved as " << text;
@@ -313,7 +313,7 @@ TEST(EncodedStringListText, BytesThatAreNotUtf8AreReadOnePerCharacter)
         {"\xC0\x80", L"\u00C0\u0080"},
         {"ok \xE2\x82", L"ok \u00E2\u0082"},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         const auto got = Load(EncodeStoredLine(c.plain));
         EXPECT_EQ(got.lines, Lines{c.line}) << "plain " << HexBytes(c.plain);
     }
@@ -339,7 +339,7 @@ TEST(Utf8Conversion, Utf16BothWays)
         {std::u16string{u'a', char16_t{0xD83D}, u'b'}, "a\xED\xA0\xBD"
                                                        "b"},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         EXPECT_EQ(HexBytes(Utf8FromUtf16(c.utf16)), HexBytes(c.utf8)) << "UTF-16 " << Units(c.utf16);
         const auto back = Utf16FromUtf8(c.utf8);
         ASSERT_TRUE(back.has_value()) << "UTF-8 " << HexBytes(c.utf8) << " refused";
@@ -361,7 +361,7 @@ TEST(Utf8Conversion, IllFormedUtf8IsRefused)
         "\xF5\x80\x80\x80",
         "\xFF",
     };
-    for (const auto &text : cases) {
+    for (const auto& text : cases) {
         const auto got = Utf16FromUtf8(text);
         EXPECT_FALSE(got.has_value()) << "UTF-8 " << HexBytes(text) << " gave " << Units(got.value_or(u""));
         EXPECT_FALSE(WideFromUtf8(text).has_value()) << "UTF-8 " << HexBytes(text);
@@ -373,7 +373,7 @@ TEST(Utf8Conversion, WideTextBothWays)
     const std::wstring cases[] = {L"",           L"plain",
                                   L"Caf\u00E9",  L"\u65E5\u672C",
                                   L"\U0001F600", std::wstring(1, static_cast<wchar_t>(0xD800))};
-    for (const auto &text : cases) {
+    for (const auto& text : cases) {
         const auto utf8 = Utf8FromWide(text);
         const auto back = WideFromUtf8(utf8);
         ASSERT_TRUE(back.has_value()) << ::testing::PrintToString(text) << " gave UTF-8 " << HexBytes(utf8);

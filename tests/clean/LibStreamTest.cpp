@@ -29,7 +29,7 @@ Bytes Pattern(std::size_t size, std::uint8_t seed)
     return bytes;
 }
 
-std::string Hex(const Bytes &bytes)
+std::string Hex(const Bytes& bytes)
 {
     static const char digits[] = "0123456789ABCDEF";
     std::string out;
@@ -42,7 +42,7 @@ std::string Hex(const Bytes &bytes)
     return out;
 }
 
-std::uint32_t Le32(const Bytes &bytes, std::size_t at)
+std::uint32_t Le32(const Bytes& bytes, std::size_t at)
 {
     std::uint32_t value = 0;
     for (int k = 3; k >= 0; --k)
@@ -50,37 +50,37 @@ std::uint32_t Le32(const Bytes &bytes, std::size_t at)
     return value;
 }
 
-std::uint64_t Le64(const Bytes &bytes, std::size_t at)
+std::uint64_t Le64(const Bytes& bytes, std::size_t at)
 {
     return std::uint64_t{Le32(bytes, at)} | std::uint64_t{Le32(bytes, at + 4)} << 32;
 }
 
-void PutLe32(Bytes &out, std::uint32_t value)
+void PutLe32(Bytes& out, std::uint32_t value)
 {
     for (int shift = 0; shift < 32; shift += 8)
         out.push_back(static_cast<std::uint8_t>(value >> shift));
 }
 
-void PutLe64(Bytes &out, std::uint64_t value)
+void PutLe64(Bytes& out, std::uint64_t value)
 {
     PutLe32(out, static_cast<std::uint32_t>(value));
     PutLe32(out, static_cast<std::uint32_t>(value >> 32));
 }
 
-Bytes ImageOf(const TLibStream &lib)
+Bytes ImageOf(const TLibStream& lib)
 {
     TMemoryStream image;
     lib.SaveToStream(image);
     return image.Bytes();
 }
 
-void Put(TLibStream &lib, std::string_view name, const Bytes &data)
+void Put(TLibStream& lib, std::string_view name, const Bytes& data)
 {
     TMemoryStream stream(data);
     lib.WriteEntry(name, &stream);
 }
 
-std::optional<Bytes> Get(const TLibStream &lib, std::string_view name)
+std::optional<Bytes> Get(const TLibStream& lib, std::string_view name)
 {
     const auto entry = lib.ReadEntry(name);
     if (!entry)
@@ -89,23 +89,23 @@ std::optional<Bytes> Get(const TLibStream &lib, std::string_view name)
 }
 
 // The message of the ELibStreamError that opening the image raises, or "" when it opens.
-std::string OpenError(const Bytes &image)
+std::string OpenError(const Bytes& image)
 {
     TMemoryStream stream(image);
     try {
         TLibStream lib(&stream);
         return "";
-    } catch (const ELibStreamError &e) {
+    } catch (const ELibStreamError& e) {
         return e.what();
     }
 }
 
-std::string ReadError(const TLibStream &lib, std::string_view name)
+std::string ReadError(const TLibStream& lib, std::string_view name)
 {
     try {
         (void)lib.ReadEntry(name);
         return "";
-    } catch (const ELibStreamError &e) {
+    } catch (const ELibStreamError& e) {
         return e.what();
     }
 }
@@ -120,13 +120,13 @@ struct RawRecord {
 
 // A container built field by field, independently of TLibHeader, with a correct header check value, so
 // that only the layout under test is wrong.
-Bytes RawContainer(std::int32_t count, const std::vector<RawRecord> &records, const Bytes &data)
+Bytes RawContainer(std::int32_t count, const std::vector<RawRecord>& records, const Bytes& data)
 {
     Bytes out;
     PutLe32(out, 0x1A48525Au);
     PutLe32(out, 0x00010000u);
     PutLe32(out, static_cast<std::uint32_t>(count));
-    for (const auto &record : records) {
+    for (const auto& record : records) {
         out.push_back(
             static_cast<std::uint8_t>(record.nameLength < 0 ? record.name.size() : record.nameLength));
         Bytes name(31, 0);
@@ -141,7 +141,7 @@ Bytes RawContainer(std::int32_t count, const std::vector<RawRecord> &records, co
     return out;
 }
 
-std::uint32_t CheckOf(const Bytes &bytes)
+std::uint32_t CheckOf(const Bytes& bytes)
 {
     return LibCheckValue(bytes.data(), bytes.size());
 }
@@ -164,7 +164,7 @@ TEST(LibCheckValue, IsComplementOfStandardCrc32)
         {"a", ~0xE8B7BE43u},
         {"123456789", ~0xCBF43926u},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         const auto got = LibCheckValue(c.input.data(), c.input.size());
         EXPECT_EQ(got, c.expected) << "input \"" << c.input << "\" gave " << std::hex << got;
     }
@@ -210,7 +210,7 @@ TEST(LibStreamWrite, ThreeEntriesReadBackWithContiguousOffsets)
     const std::vector<std::pair<std::string, Bytes>> entries = {
         {"rctClasses", Pattern(5, 1)}, {"rctFileExts", Pattern(17, 2)}, {"rctSoftware", Pattern(300, 3)}};
     TLibStream lib;
-    for (const auto &[name, data] : entries)
+    for (const auto& [name, data] : entries)
         Put(lib, name, data);
     ASSERT_EQ(lib.EntryCount(), 3);
 
@@ -220,7 +220,7 @@ TEST(LibStreamWrite, ThreeEntriesReadBackWithContiguousOffsets)
     EXPECT_EQ(Le32(image, 8), 3u);
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const std::size_t record = 12 + 52 * i;
-        const auto &[name, data] = entries[i];
+        const auto& [name, data] = entries[i];
         EXPECT_EQ(image[record], name.size()) << "record " << i;
         EXPECT_EQ(std::string(image.begin() + static_cast<std::ptrdiff_t>(record) + 1,
                               image.begin() + static_cast<std::ptrdiff_t>(record + 1 + name.size())),
@@ -237,7 +237,7 @@ TEST(LibStreamWrite, ThreeEntriesReadBackWithContiguousOffsets)
     const TLibStream opened(&stream);
     EXPECT_TRUE(opened.ReadOnly());
     EXPECT_EQ(opened.EntryCount(), 3);
-    for (const auto &[name, data] : entries) {
+    for (const auto& [name, data] : entries) {
         EXPECT_EQ(Get(lib, name), data) << name << " from the writer";
         EXPECT_EQ(Get(opened, name), data) << name << " from the reopened image";
     }
@@ -246,7 +246,7 @@ TEST(LibStreamWrite, ThreeEntriesReadBackWithContiguousOffsets)
 TEST(LibStreamWrite, ReplacementKeepsOtherEntriesIntactAndContiguous)
 {
     struct Case {
-        const char *what;
+        const char* what;
         std::size_t replaced;
         std::size_t newSize;
     };
@@ -256,8 +256,8 @@ TEST(LibStreamWrite, ReplacementKeepsOtherEntriesIntactAndContiguous)
         {"middle longer", 1, 99}, {"last shorter", 2, 29}, {"last longer", 2, 31},
         {"same size", 1, 20},     {"to empty", 0, 0},      {"middle to empty", 1, 0},
     };
-    const char *const names[] = {"A", "B", "C"};
-    for (const auto &c : cases) {
+    const char* const names[] = {"A", "B", "C"};
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         TLibStream lib;
         std::vector<Bytes> expected;
@@ -289,7 +289,7 @@ TEST(LibStreamWrite, EmptyEntriesAnywhereStillReopen)
     // An empty entry shares its offset with the entry after it; the reader must not take that for a gap.
     const std::vector<std::vector<std::size_t>> layouts = {{0},       {0, 5},    {5, 0},
                                                            {5, 0, 7}, {0, 0, 3}, {3, 0, 0}};
-    for (const auto &sizes : layouts) {
+    for (const auto& sizes : layouts) {
         TLibStream lib;
         for (std::size_t i = 0; i < sizes.size(); ++i)
             Put(lib, std::string(1, static_cast<char>('a' + i)),
@@ -339,7 +339,7 @@ TEST(LibStreamWrite, NameOf31IsAcceptedAnd32Refused)
     try {
         Put(lib, name32, Pattern(3, 0));
         ADD_FAILURE() << "a 32-character name was accepted";
-    } catch (const ELibStreamError &e) {
+    } catch (const ELibStreamError& e) {
         EXPECT_STREQ(e.what(), ("Entry name too long: " + name32).c_str());
     }
     EXPECT_EQ(Hex(ImageOf(lib)), Hex(before)) << "a refused name changed the container";
@@ -366,11 +366,11 @@ TEST(LibStreamRead, LookupIgnoresLetterCase)
     Put(lib, "rctFileAssocs", Pattern(6, 4));
     TMemoryStream stream(ImageOf(lib));
     const TLibStream opened(&stream);
-    for (const char *name : {"rctFileAssocs", "RCTFILEASSOCS", "rctfileassocs", "RcTfIlEaSsOcS"}) {
+    for (const char* name : {"rctFileAssocs", "RCTFILEASSOCS", "rctfileassocs", "RcTfIlEaSsOcS"}) {
         EXPECT_EQ(Get(lib, name), Pattern(6, 4)) << "writer, name " << name;
         EXPECT_EQ(Get(opened, name), Pattern(6, 4)) << "reader, name " << name;
     }
-    for (const char *name : {"rctFileAssoc", "rctFileAssocsX", "", "rctFileExts"})
+    for (const char* name : {"rctFileAssoc", "rctFileAssocsX", "", "rctFileExts"})
         EXPECT_EQ(lib.ReadEntry(name), nullptr) << "name \"" << name << "\" found an entry";
 }
 
@@ -393,7 +393,7 @@ TEST(LibStreamOpen, NullStreamIsRefused)
     try {
         TLibStream lib(nullptr);
         ADD_FAILURE() << "a null stream opened";
-    } catch (const ELibStreamError &e) {
+    } catch (const ELibStreamError& e) {
         EXPECT_STREQ(e.what(), "Null stream");
     }
 }
@@ -405,11 +405,11 @@ TEST(LibStreamOpen, ReadOnlyContainerRefusesWrites)
     TMemoryStream stream(ImageOf(writer));
     TLibStream opened(&stream);
     TMemoryStream data(Pattern(2, 0));
-    for (const char *name : {"A", "B"}) {
+    for (const char* name : {"A", "B"}) {
         try {
             opened.WriteEntry(name, &data);
             ADD_FAILURE() << "writing " << name << " to a read-only container succeeded";
-        } catch (const ELibStreamError &e) {
+        } catch (const ELibStreamError& e) {
             EXPECT_STREQ(e.what(), "Attempt to change read-only library stream") << "name " << name;
         }
     }
@@ -432,13 +432,13 @@ TEST(LibStreamOpen, ShortOrWrongFixedFields)
     Bytes version = {0x00, 0x00, 0x01, 0x00};
     auto join = [](std::initializer_list<Bytes> parts) {
         Bytes out;
-        for (const auto &part : parts)
+        for (const auto& part : parts)
             out.insert(out.end(), part.begin(), part.end());
         return out;
     };
     struct Case {
         Bytes image;
-        const char *expected;
+        const char* expected;
     };
     const Case cases[] = {
         {{}, kNotALibrary},
@@ -457,7 +457,7 @@ TEST(LibStreamOpen, ShortOrWrongFixedFields)
         {join({magic, version, {0xFF, 0xFF, 0xFF, 0xFF}, {0, 0, 0, 0}}), kHeaderCorrupted}, // count -1
         {join({magic, version, {1, 0, 0, 0}, Bytes(40, 0)}), kHeaderCorrupted},             // short table
     };
-    for (const auto &c : cases)
+    for (const auto& c : cases)
         EXPECT_EQ(OpenError(c.image), c.expected) << "image " << Hex(c.image);
 }
 
@@ -470,7 +470,7 @@ TEST(LibStreamOpen, EveryFlippedHeaderByteIsRefused)
     const Bytes image = ImageOf(lib);
     const std::size_t headerSize = 16 + 52 * 3;
     for (std::size_t at = 0; at < headerSize; ++at) {
-        const char *expected = at < 4 ? kNotALibrary : at < 8 ? kUnknownVersion : kHeaderCorrupted;
+        const char* expected = at < 4 ? kNotALibrary : at < 8 ? kUnknownVersion : kHeaderCorrupted;
         for (const std::uint8_t mask : {0x01, 0x80, 0xFF}) {
             Bytes damaged = image;
             damaged[at] ^= mask;
@@ -485,19 +485,19 @@ TEST(LibStreamOpen, FlippedDataByteFailsOnlyThatEntry)
     const std::vector<std::pair<std::string, Bytes>> entries = {
         {"A", Pattern(9, 0)}, {"B", Pattern(14, 1)}, {"C", Pattern(1, 2)}};
     TLibStream lib;
-    for (const auto &[name, data] : entries)
+    for (const auto& [name, data] : entries)
         Put(lib, name, data);
     const Bytes image = ImageOf(lib);
     std::size_t offset = 16 + 52 * entries.size();
     for (std::size_t damagedEntry = 0; damagedEntry < entries.size(); ++damagedEntry) {
-        const auto &entrySize = entries[damagedEntry].second.size();
+        const auto& entrySize = entries[damagedEntry].second.size();
         for (const std::size_t within : {std::size_t{0}, entrySize - 1}) {
             Bytes damaged = image;
             damaged[offset + within] ^= 0x01;
             TMemoryStream stream(damaged);
             const TLibStream opened(&stream);
             for (std::size_t i = 0; i < entries.size(); ++i) {
-                const auto &[name, data] = entries[i];
+                const auto& [name, data] = entries[i];
                 if (i == damagedEntry)
                     EXPECT_EQ(ReadError(opened, name), kDataCorrupted) << "byte " << within << " of " << name;
                 else
@@ -547,9 +547,9 @@ TEST(LibStreamOpen, HostileTablesAreRefusedWithoutTrustingTheirSizes)
     const std::uint64_t two = 16 + 52 * 2;
     const std::uint64_t max = ~std::uint64_t{0};
     struct Case {
-        const char *what;
+        const char* what;
         Bytes image;
-        const char *expected;
+        const char* expected;
     };
     const Case cases[] = {
         {"largest count, no table", RawContainer(0x7FFFFFFF, {}, {}), kHeaderCorrupted},
@@ -574,7 +574,7 @@ TEST(LibStreamOpen, HostileTablesAreRefusedWithoutTrustingTheirSizes)
         {"same entry twice", RawContainer(2, {{"A", two, 10, check}, {"A", two, 10, check}}, data),
          kDataCorrupted},
     };
-    for (const auto &c : cases)
+    for (const auto& c : cases)
         EXPECT_EQ(OpenError(c.image), c.expected) << c.what << ": image " << Hex(c.image);
 }
 
