@@ -16,11 +16,11 @@ constexpr wchar_t kHostFileName[] = L"tidyhive.exe";
 std::mutex gInstanceMutex;
 // A plain pointer: the manager is freed at the library's Free, never by a destructor that
 // would run at process exit.
-TRestoreManager* gInstance = nullptr;
+TRestoreManager *gInstance = nullptr;
 
-}  // namespace
+} // namespace
 
-TRestoreManager& TRestoreManager::Instance()
+TRestoreManager &TRestoreManager::Instance()
 {
     std::lock_guard guard(gInstanceMutex);
     if (!gInstance) {
@@ -44,13 +44,15 @@ std::unique_ptr<TRestoreManager> TRestoreManager::ReplaceInstance(std::unique_pt
     return previous;
 }
 
-ISettings* TRestoreManager::OptionalSettings()
+ISettings *TRestoreManager::OptionalSettings()
 {
     static TServiceCache cache{nullptr};
-    return reinterpret_cast<ISettings*>(GetLibraryInstance(cache, kTunestoreLibrary, kSettingsInstanceId, 0));
+    return reinterpret_cast<ISettings *>(
+        GetLibraryInstance(cache, kTunestoreLibrary, kSettingsInstanceId, 0));
 }
 
-TRestoreManager::TRestoreManager(IBackvault* backup, TSettingsSource settings) : backup_(TComPtr<IBackvault>::Share(backup)), settings_(settings)
+TRestoreManager::TRestoreManager(IBackvault *backup, TSettingsSource settings)
+    : backup_(TComPtr<IBackvault>::Share(backup)), settings_(settings)
 {
 }
 
@@ -58,7 +60,7 @@ TRestoreManager::~TRestoreManager() = default;
 
 bool TRestoreManager::ReadBackupEnabled() const
 {
-    ISettings* settings = settings_ ? settings_() : nullptr;
+    ISettings *settings = settings_ ? settings_() : nullptr;
     if (!settings) {
         return true;
     }
@@ -66,7 +68,7 @@ bool TRestoreManager::ReadBackupEnabled() const
     return !application || application->IsBackupEnabled(kHostFileName) != FALSE;
 }
 
-int TRestoreManager::BeginSession(const std::wstring& title, const std::function<void()>& whileWaiting)
+int TRestoreManager::BeginSession(const std::wstring &title, const std::function<void()> &whileWaiting)
 {
     {
         std::unique_lock lock(mutex_);
@@ -98,7 +100,7 @@ int TRestoreManager::BeginSession(const std::wstring& title, const std::function
     }
 }
 
-void TRestoreManager::SetSessionTitle(const std::wstring& title)
+void TRestoreManager::SetSessionTitle(const std::wstring &title)
 {
     if (backup_) {
         backup_->SetSessionTitle(title.c_str());
@@ -110,7 +112,7 @@ int TRestoreManager::EndSession()
     int status = 0;
     try {
         status = backup_ ? backup_->EndSession(backupEnabled_ ? TRUE : FALSE) : 0;
-    } catch (const std::exception& error) {
+    } catch (const std::exception &error) {
         DebugLog::Failure(L"TRestoreManager", L"EndSession", ExceptionMessage(error));
         status = 0;
     } catch (...) {
@@ -142,8 +144,8 @@ bool TRestoreManager::SessionOpen() const
     return sessionOpen_;
 }
 
-TBackupSession::TBackupSession(TRestoreManager& manager, const std::wstring& title,
-                               const std::function<void()>& whileWaiting)
+TBackupSession::TBackupSession(TRestoreManager &manager, const std::wstring &title,
+                               const std::function<void()> &whileWaiting)
     : manager_(manager), beginStatus_(manager.BeginSession(title, whileWaiting))
 {
 }
@@ -162,4 +164,4 @@ int TBackupSession::End()
     return manager_.EndSession();
 }
 
-}  // namespace tidyhive
+} // namespace tidyhive

@@ -34,7 +34,7 @@ bool IsObjectAce(BYTE type)
 
 // Where the SID starts inside an entry: after header and mask, and for the object types
 // after their flags and the object GUIDs they carry.
-size_t SidOffset(const ACE_HEADER* header)
+size_t SidOffset(const ACE_HEADER *header)
 {
     constexpr size_t kMaskEnd = sizeof(ACE_HEADER) + sizeof(ACCESS_MASK);
     if (!IsObjectAce(header->AceType)) {
@@ -44,7 +44,7 @@ size_t SidOffset(const ACE_HEADER* header)
         return header->AceSize;
     }
     DWORD flags = 0;
-    std::memcpy(&flags, reinterpret_cast<const BYTE*>(header) + kMaskEnd, sizeof(flags));
+    std::memcpy(&flags, reinterpret_cast<const BYTE *>(header) + kMaskEnd, sizeof(flags));
     size_t offset = kMaskEnd + sizeof(DWORD);
     if (flags & ACE_OBJECT_TYPE_PRESENT) {
         offset += sizeof(GUID);
@@ -71,17 +71,17 @@ std::optional<std::vector<BYTE>> ReadCurrentUserSid()
     if (!GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size)) {
         return std::nullopt;
     }
-    const PSID sid = reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid;
+    const PSID sid = reinterpret_cast<const TOKEN_USER *>(buffer.data())->User.Sid;
     if (!IsValidSid(sid)) {
         return std::nullopt;
     }
-    const BYTE* bytes = static_cast<const BYTE*>(sid);
+    const BYTE *bytes = static_cast<const BYTE *>(sid);
     return std::vector<BYTE>(bytes, bytes + GetLengthSid(sid));
 }
 
-}  // namespace
+} // namespace
 
-ACCESS_MASK GetRegKeyEffectiveRights(const std::wstring& path, REGSAM view)
+ACCESS_MASK GetRegKeyEffectiveRights(const std::wstring &path, REGSAM view)
 {
     if (RegPathToSecurityName(path).empty()) {
         return 0;
@@ -108,17 +108,24 @@ ACCESS_MASK GetRegKeyEffectiveRights(const std::wstring& path, REGSAM view)
     // One right at a time: Wine applies denying entries to a MAXIMUM_ALLOWED check wherever
     // they stand in the list, whereas Windows lets an earlier allowing entry win; a check per
     // right answers alike on both.
-    constexpr ACCESS_MASK kRights[] = {KEY_QUERY_VALUE, KEY_SET_VALUE, KEY_CREATE_SUB_KEY, KEY_ENUMERATE_SUB_KEYS,
-                                       KEY_NOTIFY,      KEY_CREATE_LINK, DELETE,           READ_CONTROL,
-                                       WRITE_DAC,       WRITE_OWNER};
+    constexpr ACCESS_MASK kRights[] = {KEY_QUERY_VALUE,
+                                       KEY_SET_VALUE,
+                                       KEY_CREATE_SUB_KEY,
+                                       KEY_ENUMERATE_SUB_KEYS,
+                                       KEY_NOTIFY,
+                                       KEY_CREATE_LINK,
+                                       DELETE,
+                                       READ_CONTROL,
+                                       WRITE_DAC,
+                                       WRITE_OWNER};
     ACCESS_MASK rights = 0;
     for (ACCESS_MASK right : kRights) {
         DWORD privileges[16] = {};
         DWORD privilegesLength = sizeof(privileges);
         DWORD granted = 0;
         BOOL status = FALSE;
-        if (AccessCheck(descriptor.Get(), token.Get(), right, &mapping, reinterpret_cast<PPRIVILEGE_SET>(privileges),
-                        &privilegesLength, &granted, &status) &&
+        if (AccessCheck(descriptor.Get(), token.Get(), right, &mapping,
+                        reinterpret_cast<PPRIVILEGE_SET>(privileges), &privilegesLength, &granted, &status) &&
             status) {
             rights |= right;
         }
@@ -126,10 +133,11 @@ ACCESS_MASK GetRegKeyEffectiveRights(const std::wstring& path, REGSAM view)
     return rights;
 }
 
-bool IsRegKeyUnlocked(const std::wstring& path, REGSAM view)
+bool IsRegKeyUnlocked(const std::wstring &path, REGSAM view)
 {
     const ACCESS_MASK rights = GetRegKeyEffectiveRights(path, view);
-    for (ACCESS_MASK needed : {kUnlockedKeyRights, kUnlockedKeyRights & ~static_cast<ACCESS_MASK>(KEY_SET_VALUE)}) {
+    for (ACCESS_MASK needed :
+         {kUnlockedKeyRights, kUnlockedKeyRights & ~static_cast<ACCESS_MASK>(KEY_SET_VALUE)}) {
         if ((rights & needed) == needed) {
             return true;
         }
@@ -138,7 +146,7 @@ bool IsRegKeyUnlocked(const std::wstring& path, REGSAM view)
     return false;
 }
 
-TACEntry::TACEntry(const ACE_HEADER* ace) : ace_((ace->AceSize + sizeof(DWORD) - 1) / sizeof(DWORD))
+TACEntry::TACEntry(const ACE_HEADER *ace) : ace_((ace->AceSize + sizeof(DWORD) - 1) / sizeof(DWORD))
 {
     std::memcpy(ace_.data(), ace, ace->AceSize);
 }
@@ -148,7 +156,7 @@ TACEntry::TACEntry(PSID sid, ACCESS_MASK mask, BYTE flags)
     const DWORD sidLength = GetLengthSid(sid);
     const size_t size = offsetof(ACCESS_ALLOWED_ACE, SidStart) + sidLength;
     ace_.assign((size + sizeof(DWORD) - 1) / sizeof(DWORD), 0);
-    auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace_.data());
+    auto *ace = reinterpret_cast<ACCESS_ALLOWED_ACE *>(ace_.data());
     ace->Header.AceType = ACCESS_ALLOWED_ACE_TYPE;
     ace->Header.AceFlags = flags;
     ace->Header.AceSize = static_cast<WORD>(ace_.size() * sizeof(DWORD));
@@ -162,17 +170,17 @@ ACCESS_MASK TACEntry::Mask() const
         return 0;
     }
     ACCESS_MASK mask = 0;
-    std::memcpy(&mask, reinterpret_cast<const BYTE*>(ace_.data()) + sizeof(ACE_HEADER), sizeof(mask));
+    std::memcpy(&mask, reinterpret_cast<const BYTE *>(ace_.data()) + sizeof(ACE_HEADER), sizeof(mask));
     return mask;
 }
 
 PSID TACEntry::Sid() const
 {
     const size_t offset = SidOffset(Header());
-    if (offset + 8 > Size()) {  // a SID takes at least 8 bytes
+    if (offset + 8 > Size()) { // a SID takes at least 8 bytes
         return nullptr;
     }
-    auto* sid = reinterpret_cast<BYTE*>(const_cast<DWORD*>(ace_.data())) + offset;
+    auto *sid = reinterpret_cast<BYTE *>(const_cast<DWORD *>(ace_.data())) + offset;
     return IsValidSid(sid) && offset + GetLengthSid(sid) <= Size() ? sid : nullptr;
 }
 
@@ -182,7 +190,7 @@ DWORD TACEntry::SidLength() const
     return sid ? GetLengthSid(sid) : 0;
 }
 
-TFilesAccessRights::TFilesAccessRights(const TRegAccessRoute* route) : route_(route ? *route : plainRoute_)
+TFilesAccessRights::TFilesAccessRights(const TRegAccessRoute *route) : route_(route ? *route : plainRoute_)
 {
     if (auto sid = ReadCurrentUserSid()) {
         currentUser_.emplace(sid->data(), kCurrentUserEntryRights,
@@ -190,13 +198,13 @@ TFilesAccessRights::TFilesAccessRights(const TRegAccessRoute* route) : route_(ro
     }
 }
 
-bool TFilesAccessRights::RegKeyHasFullAccess(HKEY root, const std::wstring& key, REGSAM view) const
+bool TFilesAccessRights::RegKeyHasFullAccess(HKEY root, const std::wstring &key, REGSAM view) const
 {
     TRegKey opened;
     return opened.Open(root, key.c_str(), KEY_ALL_ACCESS | view) == ERROR_SUCCESS;
 }
 
-std::wstring TFilesAccessRights::RegRootToObjectName(HKEY root, const std::wstring& key)
+std::wstring TFilesAccessRights::RegRootToObjectName(HKEY root, const std::wstring &key)
 {
     if (root == HKEY_CLASSES_ROOT) {
         return L"CLASSES_ROOT\\" + key;
@@ -215,7 +223,7 @@ std::wstring TFilesAccessRights::RegRootToObjectName(HKEY root, const std::wstri
     throw ERegistryException(L"Unknown reg root: " + std::to_wstring(value));
 }
 
-bool TFilesAccessRights::GrantRegKeyFullAccess(HKEY root, const std::wstring& key, REGSAM view)
+bool TFilesAccessRights::GrantRegKeyFullAccess(HKEY root, const std::wstring &key, REGSAM view)
 {
     objectName_ = RegRootToObjectName(root, key);
     objectKind_ = SE_REGISTRY_KEY;
@@ -239,27 +247,27 @@ bool TFilesAccessRights::GrantAccess()
     }
     PACL list = nullptr;
     TLocalMemory<void> descriptor;
-    if (GetSecurityInfo(key.Get(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, &list, nullptr,
-                        descriptor.Out()) != ERROR_SUCCESS) {
-        return false;  // a list that cannot be read is left as it is
+    if (GetSecurityInfo(key.Get(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, &list,
+                        nullptr, descriptor.Out()) != ERROR_SUCCESS) {
+        return false; // a list that cannot be read is left as it is
     }
     entries_.clear();
     entryListName_ = objectName_;
     if (!list) {
-        return true;  // no list at all: everyone has full access already
+        return true; // no list at all: everyone has full access already
     }
     for (DWORD index = 0; index < list->AceCount; ++index) {
-        void* ace = nullptr;
+        void *ace = nullptr;
         if (!GetAce(list, index, &ace)) {
-            return false;  // never write a list that lost an entry
+            return false; // never write a list that lost an entry
         }
-        entries_.emplace_back(static_cast<const ACE_HEADER*>(ace));
+        entries_.emplace_back(static_cast<const ACE_HEADER *>(ace));
     }
 
     // The user's entry goes first: an allowing entry behind a denying one that names the
     // user (or one of the user's groups) would grant nothing.
     size_t size = sizeof(ACL) + currentUser_->Size();
-    for (const TACEntry& entry : entries_) {
+    for (const TACEntry &entry : entries_) {
         size += entry.Size();
     }
     if (size > MAXWORD) {
@@ -267,13 +275,14 @@ bool TFilesAccessRights::GrantAccess()
     }
     const DWORD revision = std::max<DWORD>(list->AclRevision, ACL_REVISION);
     std::vector<DWORD> buffer((size + sizeof(DWORD) - 1) / sizeof(DWORD));
-    auto* newList = reinterpret_cast<PACL>(buffer.data());
+    auto *newList = reinterpret_cast<PACL>(buffer.data());
     if (!InitializeAcl(newList, static_cast<DWORD>(size), revision) ||
-        !AddAce(newList, revision, MAXDWORD, const_cast<ACE_HEADER*>(currentUser_->Header()), currentUser_->Size())) {
+        !AddAce(newList, revision, MAXDWORD, const_cast<ACE_HEADER *>(currentUser_->Header()),
+                currentUser_->Size())) {
         return false;
     }
-    for (const TACEntry& entry : entries_) {
-        if (!AddAce(newList, revision, MAXDWORD, const_cast<ACE_HEADER*>(entry.Header()), entry.Size())) {
+    for (const TACEntry &entry : entries_) {
+        if (!AddAce(newList, revision, MAXDWORD, const_cast<ACE_HEADER *>(entry.Header()), entry.Size())) {
             return false;
         }
     }
@@ -309,7 +318,7 @@ bool TFilesAccessRights::TakeOwnership()
     return route_.SetKeySecurity(key.Get(), OWNER_SECURITY_INFORMATION, &descriptor) == ERROR_SUCCESS;
 }
 
-bool EnableProcessPrivilege(const wchar_t* name)
+bool EnableProcessPrivilege(const wchar_t *name)
 {
     const TAccessToken token = TAccessToken::OfProcess(TOKEN_ADJUST_PRIVILEGES);
     if (!token) {
@@ -326,4 +335,4 @@ bool EnableProcessPrivilege(const wchar_t* name)
            GetLastError() == ERROR_SUCCESS;
 }
 
-}  // namespace tidyhive
+} // namespace tidyhive

@@ -7,7 +7,7 @@
 namespace tidyhive {
 namespace {
 
-void TraceDelete(const wchar_t* step)
+void TraceDelete(const wchar_t *step)
 {
     DebugLog::Log(std::wstring(L"TRegistryUtility.DeleteKey") + step);
 }
@@ -17,9 +17,10 @@ REGSAM WithView(REGSAM access, bool view64)
     return (access & ~kRegistryViewBits) | RegistryViewFlag(view64);
 }
 
-}  // namespace
+} // namespace
 
-TBaseRegistryUtility::TBaseRegistryUtility(const wchar_t* className, std::unique_ptr<TBackvaultRegistry> registry)
+TBaseRegistryUtility::TBaseRegistryUtility(const wchar_t *className,
+                                           std::unique_ptr<TBackvaultRegistry> registry)
     : className_(className), registry_(std::move(registry))
 {
 }
@@ -34,7 +35,7 @@ void TBaseRegistryUtility::CloseKey()
     }
 }
 
-bool TBaseRegistryUtility::OpenKey(const std::wstring& path)
+bool TBaseRegistryUtility::OpenKey(const std::wstring &path)
 {
     return Logged(L"OpenKey", [&] {
         if (path.empty() || path == currentPath_) {
@@ -53,7 +54,7 @@ bool TBaseRegistryUtility::OpenKey(const std::wstring& path)
     });
 }
 
-bool TBaseRegistryUtility::GetKeyNames(const std::wstring& path, TNameList& names)
+bool TBaseRegistryUtility::GetKeyNames(const std::wstring &path, TNameList &names)
 {
     names.clear();
     if (!OpenKey(path)) {
@@ -63,7 +64,7 @@ bool TBaseRegistryUtility::GetKeyNames(const std::wstring& path, TNameList& name
     return true;
 }
 
-bool TBaseRegistryUtility::GetValueNames(const std::wstring& path, TNameList& names)
+bool TBaseRegistryUtility::GetValueNames(const std::wstring &path, TNameList &names)
 {
     names.clear();
     if (!OpenKey(path)) {
@@ -73,7 +74,7 @@ bool TBaseRegistryUtility::GetValueNames(const std::wstring& path, TNameList& na
     return true;
 }
 
-std::wstring TBaseRegistryUtility::ReadString(const std::wstring& path, const std::wstring& name)
+std::wstring TBaseRegistryUtility::ReadString(const std::wstring &path, const std::wstring &name)
 {
     if (!OpenKey(path)) {
         return {};
@@ -85,17 +86,18 @@ std::wstring TBaseRegistryUtility::ReadString(const std::wstring& path, const st
     return registry_->ReadString(name);
 }
 
-bool TBaseRegistryUtility::GetKeyNamesSafe(const std::wstring& path, TNameList& names, bool& success)
+bool TBaseRegistryUtility::GetKeyNamesSafe(const std::wstring &path, TNameList &names, bool &success)
 {
     return SafeCall(success, false, [&] { return GetKeyNames(path, names); });
 }
 
-bool TBaseRegistryUtility::GetValueNamesSafe(const std::wstring& path, TNameList& names, bool& success)
+bool TBaseRegistryUtility::GetValueNamesSafe(const std::wstring &path, TNameList &names, bool &success)
 {
     return SafeCall(success, false, [&] { return GetValueNames(path, names); });
 }
 
-std::wstring TBaseRegistryUtility::ReadStringSafe(const std::wstring& path, const std::wstring& name, bool& success)
+std::wstring TBaseRegistryUtility::ReadStringSafe(const std::wstring &path, const std::wstring &name,
+                                                  bool &success)
 {
     return SafeCall(success, std::wstring(), [&] { return ReadString(path, name); });
 }
@@ -122,7 +124,7 @@ void TStdRegistryUtility::RecreateRegistryAccess(REGSAM access)
         if (root) {
             registry_->SetRootKey(root);
             if (keyWasOpen && !registry_->OpenKey(openPath, false)) {
-                currentPath_.clear();  // not in the new view: the next call opens afresh
+                currentPath_.clear(); // not in the new view: the next call opens afresh
             }
         }
     });
@@ -137,7 +139,7 @@ void TStdRegistryUtility::Set64BitView(bool view64)
     view64_ = view64;
 }
 
-bool TStdRegistryUtility::KeyExists(const std::wstring& path)
+bool TStdRegistryUtility::KeyExists(const std::wstring &path)
 {
     return Logged(L"KeyExists", [&] {
         CloseKey();
@@ -150,7 +152,7 @@ bool TStdRegistryUtility::KeyExists(const std::wstring& path)
 
 TRegistryUtility::TRegistryUtility() : TRegistryUtility(TRestoreManager::Instance().Backup()) {}
 
-TRegistryUtility::TRegistryUtility(IBackvault* backup)
+TRegistryUtility::TRegistryUtility(IBackvault *backup)
     : TBaseRegistryUtility(L"TRegistryUtility",
                            std::make_unique<TBackvaultRegistry>(backup, WithView(KEY_ALL_ACCESS, false))),
       rights_(std::make_unique<TFilesAccessRights>(&registry_->Route()))
@@ -169,7 +171,7 @@ void TRegistryUtility::Set64BitView(bool view64)
     view64_ = view64;
 }
 
-bool TRegistryUtility::KeyExists(const std::wstring& path)
+bool TRegistryUtility::KeyExists(const std::wstring &path)
 {
     return Logged(L"KeyExists", [&] {
         CloseKey();
@@ -178,12 +180,12 @@ bool TRegistryUtility::KeyExists(const std::wstring& path)
     });
 }
 
-bool TRegistryUtility::KeyExistsSafe(const std::wstring& path, bool& success)
+bool TRegistryUtility::KeyExistsSafe(const std::wstring &path, bool &success)
 {
     return SafeCall(success, false, [&] { return KeyExists(path); });
 }
 
-bool TRegistryUtility::DeleteKey(const std::wstring& path)
+bool TRegistryUtility::DeleteKey(const std::wstring &path)
 {
     TraceDelete(L"");
     if (!KeyExists(path)) {
@@ -209,7 +211,7 @@ bool TRegistryUtility::DeleteKey(const std::wstring& path)
     return registry_->DeleteKey(key);
 }
 
-bool TRegistryUtility::DeleteKeySafe(const std::wstring& path, bool& success)
+bool TRegistryUtility::DeleteKeySafe(const std::wstring &path, bool &success)
 {
     DebugLog::Log(L"TRegistryUtility.DeleteKeySafe");
     const bool result = SafeCall(success, false, [&] { return DeleteKey(path); });
@@ -219,7 +221,7 @@ bool TRegistryUtility::DeleteKeySafe(const std::wstring& path, bool& success)
     return result;
 }
 
-bool TRegistryUtility::DeleteValue(const std::wstring& path, const std::wstring& name)
+bool TRegistryUtility::DeleteValue(const std::wstring &path, const std::wstring &name)
 {
     if (!ValueExists(path, name)) {
         return true;
@@ -233,7 +235,7 @@ bool TRegistryUtility::DeleteValue(const std::wstring& path, const std::wstring&
     return OpenKey(path) && registry_->DeleteValue(name);
 }
 
-bool TRegistryUtility::KeyEmpty(const std::wstring& path)
+bool TRegistryUtility::KeyEmpty(const std::wstring &path)
 {
     return Logged(L"KeyEmpty", [&] {
         if (!OpenKey(path)) {
@@ -249,21 +251,22 @@ bool TRegistryUtility::KeyEmpty(const std::wstring& path)
     });
 }
 
-bool TRegistryUtility::ValueExists(const std::wstring& path, const std::wstring& name)
+bool TRegistryUtility::ValueExists(const std::wstring &path, const std::wstring &name)
 {
     return Logged(L"ValueExists", [&] { return !OpenKey(path) || registry_->ValueExists(name); });
 }
 
-void TRegistryUtility::WriteString(const std::wstring& path, const std::wstring& name, const std::wstring& value)
+void TRegistryUtility::WriteString(const std::wstring &path, const std::wstring &name,
+                                   const std::wstring &value)
 {
     if (OpenKey(path)) {
         registry_->WriteString(name, value);
     }
 }
 
-TRegDataType TRegistryUtility::GetDataType(const std::wstring& name) const
+TRegDataType TRegistryUtility::GetDataType(const std::wstring &name) const
 {
     return registry_->GetDataType(name);
 }
 
-}  // namespace tidyhive
+} // namespace tidyhive

@@ -9,29 +9,28 @@
 
 namespace tidyhive {
 
-template <class T>
-class TComPtr {
+template <class T> class TComPtr {
 public:
     TComPtr() = default;
-    static TComPtr Share(T* borrowed)
+    static TComPtr Share(T *borrowed)
     {
         if (borrowed) {
             borrowed->AddRef();
         }
         return TComPtr(borrowed);
     }
-    static TComPtr Adopt(T* owned) { return TComPtr(owned); }
+    static TComPtr Adopt(T *owned) { return TComPtr(owned); }
 
-    TComPtr(const TComPtr& other) : TComPtr(Share(other.pointer_)) {}
-    TComPtr& operator=(const TComPtr& other)
+    TComPtr(const TComPtr &other) : TComPtr(Share(other.pointer_)) {}
+    TComPtr &operator=(const TComPtr &other)
     {
         if (this != &other) {
             *this = Share(other.pointer_);
         }
         return *this;
     }
-    TComPtr(TComPtr&& other) noexcept : pointer_(std::exchange(other.pointer_, nullptr)) {}
-    TComPtr& operator=(TComPtr&& other) noexcept
+    TComPtr(TComPtr &&other) noexcept : pointer_(std::exchange(other.pointer_, nullptr)) {}
+    TComPtr &operator=(TComPtr &&other) noexcept
     {
         if (this != &other) {
             Reset();
@@ -41,19 +40,19 @@ public:
     }
     ~TComPtr() { Reset(); }
 
-    T* Get() const { return pointer_; }
-    T* operator->() const { return pointer_; }
+    T *Get() const { return pointer_; }
+    T *operator->() const { return pointer_; }
     explicit operator bool() const { return pointer_ != nullptr; }
     void Reset()
     {
-        if (T* old = std::exchange(pointer_, nullptr)) {
+        if (T *old = std::exchange(pointer_, nullptr)) {
             old->Release();
         }
     }
 
 private:
-    explicit TComPtr(T* pointer) : pointer_(pointer) {}
-    T* pointer_ = nullptr;
+    explicit TComPtr(T *pointer) : pointer_(pointer) {}
+    T *pointer_ = nullptr;
 };
 
-}  // namespace tidyhive
+} // namespace tidyhive

@@ -30,7 +30,7 @@ using testing::TKeyUnlocker;
 using testing::TRecordingRegAccess;
 using testing::TTestKey;
 
-std::string Show(const std::wstring& text)
+std::string Show(const std::wstring &text)
 {
     return WideToUtf8(text);
 }
@@ -49,7 +49,7 @@ struct TEntry {
     BYTE flags;
     ACCESS_MASK mask;
     std::wstring sid;
-    bool operator==(const TEntry&) const = default;
+    bool operator==(const TEntry &) const = default;
 };
 
 std::wstring SidText(PSID sid)
@@ -63,7 +63,7 @@ std::wstring SidText(PSID sid)
     return result;
 }
 
-std::vector<TEntry> ListOf(HKEY root, const std::wstring& subPath, REGSAM view)
+std::vector<TEntry> ListOf(HKEY root, const std::wstring &subPath, REGSAM view)
 {
     std::vector<TEntry> entries;
     HKEY key = nullptr;
@@ -76,9 +76,9 @@ std::vector<TEntry> ListOf(HKEY root, const std::wstring& subPath, REGSAM view)
                         descriptor.Out()) == ERROR_SUCCESS &&
         list) {
         for (DWORD index = 0; index < list->AceCount; ++index) {
-            void* ace = nullptr;
+            void *ace = nullptr;
             GetAce(list, index, &ace);
-            const TACEntry entry(static_cast<const ACE_HEADER*>(ace));
+            const TACEntry entry(static_cast<const ACE_HEADER *>(ace));
             entries.push_back({entry.Type(), entry.Flags(), entry.Mask(), SidText(entry.Sid())});
         }
     }
@@ -86,10 +86,10 @@ std::vector<TEntry> ListOf(HKEY root, const std::wstring& subPath, REGSAM view)
     return entries;
 }
 
-std::string Show(const std::vector<TEntry>& entries)
+std::string Show(const std::vector<TEntry> &entries)
 {
     std::string text;
-    for (const TEntry& entry : entries) {
+    for (const TEntry &entry : entries) {
         char line[160];
         snprintf(line, sizeof(line), "[type %u flags %u mask 0x%lx %s] ", entry.type, entry.flags,
                  static_cast<unsigned long>(entry.mask), Show(entry.sid).c_str());
@@ -101,7 +101,7 @@ std::string Show(const std::vector<TEntry>& entries)
 // The same subkey path in the other view, removed afterwards.
 class TTwinKey {
 public:
-    TTwinKey(const TTestKey& key) : key_(key), view_(RegistryViewFlag(key.View() != KEY_WOW64_64KEY))
+    TTwinKey(const TTestKey &key) : key_(key), view_(RegistryViewFlag(key.View() != KEY_WOW64_64KEY))
     {
         HKEY twin = nullptr;
         created_ = RegCreateKeyExW(key.Root(), key.SubPath().c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view_,
@@ -129,7 +129,7 @@ public:
     bool Created() const { return created_; }
 
 private:
-    const TTestKey& key_;
+    const TTestKey &key_;
     REGSAM view_;
     bool created_ = false;
 };
@@ -151,7 +151,7 @@ TEST(AccessRights, RootsWithoutSecurityNameCountAsLocked)
     TDebugLogCapture log;
     const std::wstring paths[] = {L"HKEY_CURRENT_CONFIG\\System", L"HKEY_CURRENT_CONFIG\\Software",
                                   L"HKEY_PERFORMANCE_DATA", L"HKEY_DYN_DATA\\Config"};
-    for (const std::wstring& path : paths) {
+    for (const std::wstring &path : paths) {
         EXPECT_EQ(GetRegKeyEffectiveRights(path), 0u) << Show(path);
         EXPECT_FALSE(IsRegKeyUnlocked(path)) << Show(path);
         EXPECT_TRUE(log.Contains(L"Locked key: " + path)) << Show(path);
@@ -180,7 +180,8 @@ TEST_P(LockedKeyTest, DenyingKeyIsMadeDeletableInItsView)
 
     ASSERT_FALSE(IsRegKeyUnlocked(key.FullPath(), key.View())) << "the test key should be locked";
     HKEY probe = nullptr;
-    EXPECT_EQ(RegOpenKeyExW(key.Root(), key.SubPath().c_str(), 0, DELETE | key.View(), &probe), ERROR_ACCESS_DENIED)
+    EXPECT_EQ(RegOpenKeyExW(key.Root(), key.SubPath().c_str(), 0, DELETE | key.View(), &probe),
+              ERROR_ACCESS_DENIED)
         << "the key should refuse deletion";
 
     TRecordingRegAccess access;
@@ -196,7 +197,7 @@ TEST_P(LockedKeyTest, DenyingKeyIsMadeDeletableInItsView)
         << "the new list is written through the backup library";
     EXPECT_TRUE(twin.Exists()) << "the other view's key is not touched";
     EXPECT_EQ(KeySecurityText(key.Root(), key.SubPath(), twin.View()), twinSecurity);
-    for (const auto& open : access.Opens()) {
+    for (const auto &open : access.Opens()) {
         if (open.path.rfind(key.FullPath(), 0) == 0 && open.access != kExistenceProbe32 &&
             open.access != kExistenceProbe64) {
             EXPECT_EQ(open.access & kRegistryViewBits, key.View()) << Show(open.path);
@@ -209,10 +210,11 @@ TEST_P(LockedKeyTest, GrantKeepsEveryEntryAsItWas)
     const bool view64 = GetParam();
     TTestKey key(L"Grant", view64, HKEY_LOCAL_MACHINE);
     TKeyUnlocker unlocker(key.Root(), key.SubPath(), key.View());
-    ASSERT_EQ(SetKeySecurityText(key.Root(), key.SubPath(), key.View(),
-                                 ForCurrentUser(L"O:SYD:(D;CI;SD;;;%U)(A;OICI;KA;;;SY)(A;;KA;;;BA)(A;CIIO;GR;;;BU)"
-                                                L"(A;;KR;;;%U)")),
-              0u);
+    ASSERT_EQ(
+        SetKeySecurityText(key.Root(), key.SubPath(), key.View(),
+                           ForCurrentUser(L"O:SYD:(D;CI;SD;;;%U)(A;OICI;KA;;;SY)(A;;KA;;;BA)(A;CIIO;GR;;;BU)"
+                                          L"(A;;KR;;;%U)")),
+        0u);
     const std::vector<TEntry> before = ListOf(key.Root(), key.SubPath(), key.View());
     ASSERT_EQ(before.size(), 5u) << Show(before);
     ASSERT_EQ(before[0].type, ACCESS_DENIED_ACE_TYPE) << Show(before);
@@ -229,8 +231,8 @@ TEST_P(LockedKeyTest, GrantKeepsEveryEntryAsItWas)
 
     const std::vector<TEntry> after = ListOf(key.Root(), key.SubPath(), key.View());
     ASSERT_EQ(after.size(), before.size() + 1) << Show(after);
-    const TEntry user{ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, kCurrentUserEntryRights,
-                      testing::CurrentUserSidText()};
+    const TEntry user{ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
+                      kCurrentUserEntryRights, testing::CurrentUserSidText()};
     EXPECT_EQ(after.front(), user) << Show(after);
     EXPECT_EQ(std::vector<TEntry>(after.begin() + 1, after.end()), before)
         << "before: " << Show(before) << "\nafter: " << Show(after);
@@ -248,7 +250,8 @@ TEST_P(LockedKeyTest, OwnershipIsTakenWhenTheListMayNotBeWritten)
     TKeyUnlocker unlocker(key.Root(), key.SubPath(), key.View());
     ASSERT_EQ(SetKeySecurityText(key.Root(), key.SubPath(), key.View(), ForCurrentUser(kOwnerOnly)), 0u);
     HKEY probe = nullptr;
-    ASSERT_NE(RegOpenKeyExW(key.Root(), key.SubPath().c_str(), 0, WRITE_DAC | key.View(), &probe), ERROR_SUCCESS)
+    ASSERT_NE(RegOpenKeyExW(key.Root(), key.SubPath().c_str(), 0, WRITE_DAC | key.View(), &probe),
+              ERROR_SUCCESS)
         << "the test key should refuse WRITE_DAC";
 
     TRecordingRegAccess access;
@@ -273,18 +276,21 @@ TEST_P(LockedKeyTest, UnreadableListIsLeftAlone)
     const TRegAccessRoute route(&access);
     TFilesAccessRights rights(&route);
     EXPECT_FALSE(rights.GrantRegKeyFullAccess(key.Root(), key.SubPath(), key.View()));
-    for (const std::wstring& call : access.Calls()) {
+    for (const std::wstring &call : access.Calls()) {
         EXPECT_EQ(call.find(L"SetKeySecurity"), std::wstring::npos) << Show(call);
     }
     HKEY probe = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(key.Root(), key.SubPath().c_str(), 0, WRITE_DAC | key.View(), &probe), ERROR_SUCCESS)
+    ASSERT_EQ(RegOpenKeyExW(key.Root(), key.SubPath().c_str(), 0, WRITE_DAC | key.View(), &probe),
+              ERROR_SUCCESS)
         << "the key and its WRITE_DAC entry are as they were";
     RegCloseKey(probe);
     EXPECT_EQ(GetRegKeyEffectiveRights(key.FullPath(), key.View()), 0u) << "still unreadable";
 }
 
 INSTANTIATE_TEST_SUITE_P(BothViews, LockedKeyTest, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "View64" : "View32"; });
+                         [](const ::testing::TestParamInfo<bool> &info) {
+                             return info.param ? "View64" : "View32";
+                         });
 
 TEST(AccessRights, FullAccessKeyGetsNoSecurityCall)
 {
@@ -307,20 +313,20 @@ TEST(AccessRights, EntriesKeepTheirKind)
     BOOL present = FALSE;
     BOOL defaulted = FALSE;
     ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &list, &defaulted));
-    void* ace = nullptr;
+    void *ace = nullptr;
     ASSERT_TRUE(GetAce(list, 0, &ace));
-    const TACEntry deny(static_cast<const ACE_HEADER*>(ace));
+    const TACEntry deny(static_cast<const ACE_HEADER *>(ace));
     EXPECT_EQ(deny.Type(), ACCESS_DENIED_ACE_TYPE);
     EXPECT_EQ(deny.Flags(), OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
     EXPECT_EQ(deny.Mask(), static_cast<ACCESS_MASK>(DELETE));
     EXPECT_EQ(SidText(deny.Sid()), L"S-1-1-0");
     EXPECT_EQ(deny.SidLength(), 12u);
     ASSERT_TRUE(GetAce(list, 1, &ace));
-    const TACEntry allow(static_cast<const ACE_HEADER*>(ace));
+    const TACEntry allow(static_cast<const ACE_HEADER *>(ace));
     EXPECT_EQ(allow.Type(), ACCESS_ALLOWED_ACE_TYPE);
     EXPECT_EQ(allow.Flags(), CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE);
     EXPECT_EQ(SidText(allow.Sid()), L"S-1-5-32-545");
 }
 
-}  // namespace
-}  // namespace tidyhive
+} // namespace
+} // namespace tidyhive

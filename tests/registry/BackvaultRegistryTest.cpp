@@ -19,17 +19,19 @@ using testing::TFakeBackvault;
 using testing::TRecordingRegAccess;
 using testing::TTestKey;
 
-std::string Show(const std::wstring& text)
+std::string Show(const std::wstring &text)
 {
     return WideToUtf8(text);
 }
 
 // Raw value data of any type below the test key.
-void SetRaw(const TTestKey& key, const std::wstring& name, DWORD type, const void* data, DWORD size)
+void SetRaw(const TTestKey &key, const std::wstring &name, DWORD type, const void *data, DWORD size)
 {
     HKEY handle = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(key.Root(), key.SubPath().c_str(), 0, KEY_SET_VALUE | key.View(), &handle), ERROR_SUCCESS);
-    EXPECT_EQ(RegSetValueExW(handle, name.c_str(), 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExW(key.Root(), key.SubPath().c_str(), 0, KEY_SET_VALUE | key.View(), &handle),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExW(handle, name.c_str(), 0, type, static_cast<const BYTE *>(data), size),
+              ERROR_SUCCESS);
     RegCloseKey(handle);
 }
 
@@ -44,15 +46,16 @@ TEST_P(ViewTest, KeyInOneViewOnlyExists)
     // HKLM\Software is redirected, so the key lives in one view alone.
     TTestKey key(L"OneView", View64(), HKEY_LOCAL_MACHINE);
     HKEY other = nullptr;
-    ASSERT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.SubPath().c_str(), 0, KEY_READ | RegistryViewFlag(!View64()),
-                            &other),
+    ASSERT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.SubPath().c_str(), 0,
+                            KEY_READ | RegistryViewFlag(!View64()), &other),
               ERROR_SUCCESS)
         << "the key should not be visible in the other view";
 
     for (bool registryView64 : {false, true}) {
         TBackvaultRegistry registry(nullptr, KEY_ALL_ACCESS | RegistryViewFlag(registryView64));
         registry.SetRootKey(HKEY_LOCAL_MACHINE);
-        EXPECT_TRUE(registry.KeyExists(key.SubPath())) << Show(key.SubPath()) << " registry view64=" << registryView64;
+        EXPECT_TRUE(registry.KeyExists(key.SubPath()))
+            << Show(key.SubPath()) << " registry view64=" << registryView64;
         EXPECT_TRUE(registry.KeyExists(L"\\" + key.SubPath()));
         EXPECT_EQ(registry.Access(), KEY_ALL_ACCESS | RegistryViewFlag(registryView64)) << "access restored";
         EXPECT_FALSE(registry.KeyExists(key.SubPath() + L"\\Missing"));
@@ -84,8 +87,8 @@ TEST_P(ViewTest, ReadStringOfEveryKind)
     ASSERT_TRUE(registry.OpenKey(key.SubPath(), false));
 
     struct Case {
-        const wchar_t* name;
-        const wchar_t* text;  // null: raises ERegistryException
+        const wchar_t *name;
+        const wchar_t *text; // null: raises ERegistryException
         TRegDataType type;
     };
     const Case cases[] = {
@@ -101,7 +104,7 @@ TEST_P(ViewTest, ReadStringOfEveryKind)
         {L"multi", nullptr, TRegDataType::rdMultiString},
         {L"binary", nullptr, TRegDataType::rdBinary},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         EXPECT_EQ(registry.GetDataType(c.name), c.type) << Show(c.name);
         if (c.text) {
             EXPECT_EQ(registry.ReadString(c.name), c.text) << Show(c.name);
@@ -110,7 +113,7 @@ TEST_P(ViewTest, ReadStringOfEveryKind)
         try {
             const std::wstring read = registry.ReadString(c.name);
             ADD_FAILURE() << Show(c.name) << " read as \"" << Show(read) << "\" instead of raising";
-        } catch (const ERegistryException& error) {
+        } catch (const ERegistryException &error) {
             EXPECT_NE(error.Message().find(c.name), std::wstring::npos) << Show(error.Message());
         }
     }
@@ -121,7 +124,9 @@ TEST_P(ViewTest, ReadStringOfEveryKind)
 }
 
 INSTANTIATE_TEST_SUITE_P(BothViews, ViewTest, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "View64" : "View32"; });
+                         [](const ::testing::TestParamInfo<bool> &info) {
+                             return info.param ? "View64" : "View32";
+                         });
 
 TEST(BackvaultRegistry, OpeningRelativeAndAbsoluteKeys)
 {
@@ -194,8 +199,9 @@ TEST(BackvaultRegistry, ChangesGoThroughTheBackupLibrary)
         EXPECT_FALSE(registry.ValueExists(L"name"));
     }
     const std::wstring path = key.FullPath() + L"\\New";
-    EXPECT_EQ(access.Calls(), (std::vector<std::wstring>{L"Create " + path, L"SetValue " + path + L" name",
-                                                         L"DeleteValue " + path + L" name", L"Close " + path}));
+    EXPECT_EQ(access.Calls(),
+              (std::vector<std::wstring>{L"Create " + path, L"SetValue " + path + L" name",
+                                         L"DeleteValue " + path + L" name", L"Close " + path}));
     EXPECT_EQ(access.OpenHandles(), 0u);
     EXPECT_EQ(access.References(), 1) << "every reference handed out was released";
     EXPECT_TRUE(key.Exists(L"New"));
@@ -246,11 +252,11 @@ TEST(BackvaultRegistry, PartialFailureKeepsTheKey)
     EXPECT_FALSE(key.ValueExists(L"", L"a"));
     EXPECT_TRUE(key.ValueExists(L"", L"keep"));
     EXPECT_TRUE(key.ValueExists(L"", L"z")) << "deletion stops at the first failure";
-    for (const std::wstring& call : access.Calls()) {
+    for (const std::wstring &call : access.Calls()) {
         EXPECT_NE(call, L"DeleteKey " + key.FullPath()) << "the key itself must not be deleted";
     }
     EXPECT_EQ(access.OpenHandles(), 1u) << "only the key opened before stays open";
 }
 
-}  // namespace
-}  // namespace tidyhive
+} // namespace
+} // namespace tidyhive

@@ -16,7 +16,7 @@ namespace tidyhive::testing {
 
 class TFakeBackvault : public IBackvault {
 public:
-    explicit TFakeBackvault(IRegAccess* access = nullptr) : access_(access) {}
+    explicit TFakeBackvault(IRegAccess *access = nullptr) : access_(access) {}
 
     std::vector<std::wstring> Calls() const
     {
@@ -29,10 +29,10 @@ public:
     LONG beginStatus = 7;
     LONG endStatus = 9;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override
     {
         if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IBackvault)) {
-            *object = static_cast<IBackvault*>(this);
+            *object = static_cast<IBackvault *>(this);
             AddRef();
             return S_OK;
         }
@@ -42,22 +42,22 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++references_); }
     ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--references_); }
 
-    IRegAccess* STDMETHODCALLTYPE GetRegAccess() override
+    IRegAccess *STDMETHODCALLTYPE GetRegAccess() override
     {
         if (access_) {
-            access_->AddRef();  // the caller owns the reference it is given
+            access_->AddRef(); // the caller owns the reference it is given
         }
         return access_;
     }
-    HRESULT STDMETHODCALLTYPE GetStorageFolder(BSTR*) override { return E_NOTIMPL; }
-    IFileAccess* STDMETHODCALLTYPE GetFileAccess() override { return nullptr; }
+    HRESULT STDMETHODCALLTYPE GetStorageFolder(BSTR *) override { return E_NOTIMPL; }
+    IFileAccess *STDMETHODCALLTYPE GetFileAccess() override { return nullptr; }
     LONG STDMETHODCALLTYPE GetSessionCount() override { return 0; }
-    HRESULT STDMETHODCALLTYPE GetSessionInfo(LONG, BackvaultSessionInfo*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE RestoreSession(LPCWSTR, BOOL, BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetSessionInfo(LONG, BackvaultSessionInfo *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE RestoreSession(LPCWSTR, BOOL, BSTR *) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE DeleteSession(LPCWSTR) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE ExportSession(LPCWSTR, LPCWSTR) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetLastErrorText(BSTR*) override { return E_NOTIMPL; }
-    LONG STDMETHODCALLTYPE BeginSession(LPCWSTR title, LPCWSTR program, BSTR* id) override
+    HRESULT STDMETHODCALLTYPE GetLastErrorText(BSTR *) override { return E_NOTIMPL; }
+    LONG STDMETHODCALLTYPE BeginSession(LPCWSTR title, LPCWSTR program, BSTR *id) override
     {
         const int open = ++open_;
         int most = mostOpen_;
@@ -68,7 +68,10 @@ public:
         *id = SysAllocString(session.c_str());
         return beginStatus;
     }
-    void STDMETHODCALLTYPE SetSessionTitle(LPCWSTR title) override { Record(std::wstring(L"Title ") + title); }
+    void STDMETHODCALLTYPE SetSessionTitle(LPCWSTR title) override
+    {
+        Record(std::wstring(L"Title ") + title);
+    }
     LONG STDMETHODCALLTYPE EndSession(BOOL backupEnabled) override
     {
         Record(backupEnabled ? L"End enabled" : L"End disabled");
@@ -86,13 +89,13 @@ public:
     HRESULT STDMETHODCALLTYPE Reserved23() override { return E_NOTIMPL; }
 
 private:
-    void Record(const std::wstring& call)
+    void Record(const std::wstring &call)
     {
         std::lock_guard guard(mutex_);
         calls_.push_back(call);
     }
 
-    IRegAccess* access_;
+    IRegAccess *access_;
     mutable std::mutex mutex_;
     std::vector<std::wstring> calls_;
     std::atomic<int> open_{0};
@@ -101,4 +104,4 @@ private:
     std::atomic<LONG> references_{1};
 };
 
-}  // namespace tidyhive::testing
+} // namespace tidyhive::testing

@@ -21,7 +21,7 @@ std::wstring CurrentUserSidText()
     std::wstring result;
     if (GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
         LPWSTR text = nullptr;
-        if (ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
+        if (ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(buffer.data())->User.Sid, &text)) {
             result = text;
             LocalFree(text);
         }
@@ -39,7 +39,7 @@ std::wstring ForCurrentUser(std::wstring sddl)
     return sddl;
 }
 
-DWORD SetKeySecurityText(HKEY root, const std::wstring& subPath, REGSAM view, const std::wstring& sddl)
+DWORD SetKeySecurityText(HKEY root, const std::wstring &subPath, REGSAM view, const std::wstring &sddl)
 {
     EnableProcessPrivilege(SE_RESTORE_NAME);
     EnableProcessPrivilege(SE_TAKE_OWNERSHIP_NAME);
@@ -58,7 +58,8 @@ DWORD SetKeySecurityText(HKEY root, const std::wstring& subPath, REGSAM view, co
     DWORD status =
         RegOpenKeyExW(root, subPath.c_str(), 0, WRITE_DAC | (owner ? WRITE_OWNER : 0) | view, &key);
     if (status == ERROR_SUCCESS) {
-        const SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION | (owner ? OWNER_SECURITY_INFORMATION : 0);
+        const SECURITY_INFORMATION what =
+            DACL_SECURITY_INFORMATION | (owner ? OWNER_SECURITY_INFORMATION : 0);
         status = SetSecurityInfo(key, SE_REGISTRY_KEY, what, owner, nullptr, list, nullptr);
         RegCloseKey(key);
     }
@@ -66,7 +67,7 @@ DWORD SetKeySecurityText(HKEY root, const std::wstring& subPath, REGSAM view, co
     return status;
 }
 
-std::wstring KeySecurityText(HKEY root, const std::wstring& subPath, REGSAM view)
+std::wstring KeySecurityText(HKEY root, const std::wstring &subPath, REGSAM view)
 {
     HKEY key = nullptr;
     if (RegOpenKeyExW(root, subPath.c_str(), 0, READ_CONTROL | view, &key) != ERROR_SUCCESS) {
@@ -101,12 +102,13 @@ TKeyUnlocker::~TKeyUnlocker()
     HKEY key = nullptr;
     if (RegOpenKeyExW(root_, subPath_.c_str(), 0, WRITE_OWNER | view_, &key) == ERROR_SUCCESS) {
         PSECURITY_DESCRIPTOR descriptor = nullptr;
-        if (ConvertStringSecurityDescriptorToSecurityDescriptorW(ForCurrentUser(L"O:%U").c_str(), SDDL_REVISION_1,
-                                                                 &descriptor, nullptr)) {
+        if (ConvertStringSecurityDescriptorToSecurityDescriptorW(ForCurrentUser(L"O:%U").c_str(),
+                                                                 SDDL_REVISION_1, &descriptor, nullptr)) {
             PSID owner = nullptr;
             BOOL defaulted = FALSE;
             GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
-            SetSecurityInfo(key, SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, owner, nullptr, nullptr, nullptr);
+            SetSecurityInfo(key, SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, owner, nullptr, nullptr,
+                            nullptr);
             LocalFree(descriptor);
         }
         RegCloseKey(key);
@@ -114,4 +116,4 @@ TKeyUnlocker::~TKeyUnlocker()
     SetKeySecurityText(root_, subPath_, view_, open);
 }
 
-}  // namespace tidyhive::testing
+} // namespace tidyhive::testing

@@ -15,10 +15,10 @@ std::wstring ForCurrentUser(std::wstring sddl);
 
 // Writes the owner (when the text has one) and the access list of the key in the view,
 // with the privileges that setting another owner needs. Answers the Win32 error.
-DWORD SetKeySecurityText(HKEY root, const std::wstring& subPath, REGSAM view, const std::wstring& sddl);
+DWORD SetKeySecurityText(HKEY root, const std::wstring &subPath, REGSAM view, const std::wstring &sddl);
 
 // Owner and access list as SDDL; empty when they cannot be read.
-std::wstring KeySecurityText(HKEY root, const std::wstring& subPath, REGSAM view);
+std::wstring KeySecurityText(HKEY root, const std::wstring &subPath, REGSAM view);
 
 // Gives the key back to the current user with full access (if it still exists) when it goes,
 // so that the test key's own clean-up can remove it even after a failed test.
@@ -29,8 +29,8 @@ public:
     {
     }
     ~TKeyUnlocker();
-    TKeyUnlocker(const TKeyUnlocker&) = delete;
-    TKeyUnlocker& operator=(const TKeyUnlocker&) = delete;
+    TKeyUnlocker(const TKeyUnlocker &) = delete;
+    TKeyUnlocker &operator=(const TKeyUnlocker &) = delete;
 
 private:
     HKEY root_;
@@ -38,4 +38,4 @@ private:
     REGSAM view_;
 };
 
-}  // namespace tidyhive::testing
+} // namespace tidyhive::testing

@@ -19,8 +19,8 @@ class TDebugLogCapture {
 public:
     TDebugLogCapture() : file_(folder_.Path() + L"debug.log") { DebugLog::Configure(true, file_); }
     ~TDebugLogCapture() { DebugLog::ResetForTesting(); }
-    TDebugLogCapture(const TDebugLogCapture&) = delete;
-    TDebugLogCapture& operator=(const TDebugLogCapture&) = delete;
+    TDebugLogCapture(const TDebugLogCapture &) = delete;
+    TDebugLogCapture &operator=(const TDebugLogCapture &) = delete;
 
     std::vector<std::wstring> Lines() const
     {
@@ -49,7 +49,7 @@ public:
         }
         return lines;
     }
-    bool Contains(const std::wstring& line) const
+    bool Contains(const std::wstring &line) const
     {
         const std::vector<std::wstring> lines = Lines();
         return std::find(lines.begin(), lines.end(), line) != lines.end();
@@ -60,4 +60,4 @@ private:
     std::wstring file_;
 };
 
-}  // namespace tidyhive::testing
+} // namespace tidyhive::testing

@@ -41,7 +41,7 @@ public:
     std::vector<std::wstring> Changes() const
     {
         std::vector<std::wstring> changes;
-        for (const std::wstring& call : Calls()) {
+        for (const std::wstring &call : Calls()) {
             if (call.rfind(L"Open ", 0) != 0 && call.rfind(L"Close ", 0) != 0) {
                 changes.push_back(call);
             }
@@ -54,7 +54,7 @@ public:
         calls_.clear();
         opens_.clear();
     }
-    void FailDeletionOfValue(const std::wstring& name) { failingValues_.insert(name); }
+    void FailDeletionOfValue(const std::wstring &name) { failingValues_.insert(name); }
     // Keys still open (handles opened through this object and not closed).
     size_t OpenHandles() const
     {
@@ -63,10 +63,10 @@ public:
     }
     LONG References() const { return references_; }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override
     {
         if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IRegAccess)) {
-            *object = static_cast<IRegAccess*>(this);
+            *object = static_cast<IRegAccess *>(this);
             AddRef();
             return S_OK;
         }
@@ -76,12 +76,12 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++references_); }
     ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--references_); }
 
-    LONG STDMETHODCALLTYPE RegCreateKeyEx(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options,
-                                          REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result,
-                                          LPDWORD disposition) override
+    LONG STDMETHODCALLTYPE RegCreateKeyEx(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass,
+                                          DWORD options, REGSAM access, LPSECURITY_ATTRIBUTES security,
+                                          PHKEY result, LPDWORD disposition) override
     {
-        const LONG status = ::RegCreateKeyExW(key, subKey, reserved, keyClass, options, access, security, result,
-                                              disposition);
+        const LONG status = ::RegCreateKeyExW(key, subKey, reserved, keyClass, options, access, security,
+                                              result, disposition);
         Opened(L"Create ", key, subKey, access, status, result);
         return status;
     }
@@ -92,8 +92,8 @@ public:
         Opened(L"Open ", key, subKey, access, status, result);
         return status;
     }
-    LONG STDMETHODCALLTYPE RegQueryValueEx(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
-                                           LPDWORD dataSize) override
+    LONG STDMETHODCALLTYPE RegQueryValueEx(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type,
+                                           LPBYTE data, LPDWORD dataSize) override
     {
         return ::RegQueryValueExW(key, valueName, reserved, type, data, dataSize);
     }
@@ -112,19 +112,21 @@ public:
         deleteViews_.push_back(view);
         return ::RegDeleteKeyExW(key, subKey, view, reserved);
     }
-    LONG STDMETHODCALLTYPE RegSetValueEx(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
-                                         DWORD dataSize) override
+    LONG STDMETHODCALLTYPE RegSetValueEx(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type,
+                                         const BYTE *data, DWORD dataSize) override
     {
         Record(L"SetValue " + Label(key) + L" " + (valueName ? valueName : L""));
         return ::RegSetValueExW(key, valueName, reserved, type, data, dataSize);
     }
-    LONG STDMETHODCALLTYPE RegEnumKeyEx(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved,
-                                        LPWSTR keyClass, LPDWORD classLength, PFILETIME lastWrite) override
+    LONG STDMETHODCALLTYPE RegEnumKeyEx(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength,
+                                        LPDWORD reserved, LPWSTR keyClass, LPDWORD classLength,
+                                        PFILETIME lastWrite) override
     {
         return ::RegEnumKeyExW(key, index, name, nameLength, reserved, keyClass, classLength, lastWrite);
     }
-    LONG STDMETHODCALLTYPE RegEnumValue(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved,
-                                        LPDWORD type, LPBYTE data, LPDWORD dataSize) override
+    LONG STDMETHODCALLTYPE RegEnumValue(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength,
+                                        LPDWORD reserved, LPDWORD type, LPBYTE data,
+                                        LPDWORD dataSize) override
     {
         return ::RegEnumValueW(key, index, name, nameLength, reserved, type, data, dataSize);
     }
@@ -133,8 +135,9 @@ public:
                                            LPDWORD values, LPDWORD maxValueNameLength, LPDWORD maxValueLength,
                                            LPDWORD securityDescriptor, PFILETIME lastWrite) override
     {
-        return ::RegQueryInfoKeyW(key, keyClass, classLength, reserved, subKeys, maxSubKeyLength, maxClassLength,
-                                  values, maxValueNameLength, maxValueLength, securityDescriptor, lastWrite);
+        return ::RegQueryInfoKeyW(key, keyClass, classLength, reserved, subKeys, maxSubKeyLength,
+                                  maxClassLength, values, maxValueNameLength, maxValueLength,
+                                  securityDescriptor, lastWrite);
     }
     LONG STDMETHODCALLTYPE RegFlushKey(HKEY key) override { return ::RegFlushKey(key); }
     LONG STDMETHODCALLTYPE RegGetKeySecurity(HKEY key, SECURITY_INFORMATION information,
@@ -165,10 +168,10 @@ public:
         return ::RegSetKeySecurity(key, information, descriptor);
     }
 
-    const std::vector<REGSAM>& DeleteViews() const { return deleteViews_; }
+    const std::vector<REGSAM> &DeleteViews() const { return deleteViews_; }
 
 private:
-    static std::wstring Join(const std::wstring& parent, LPCWSTR subKey)
+    static std::wstring Join(const std::wstring &parent, LPCWSTR subKey)
     {
         const std::wstring sub = subKey ? subKey : L"";
         return sub.empty() ? parent : parent + L"\\" + sub;
@@ -183,7 +186,7 @@ private:
         const auto found = labels_.find(key);
         return found == labels_.end() ? L"?" : found->second;
     }
-    void Opened(const wchar_t* verb, HKEY parent, LPCWSTR subKey, REGSAM access, LONG status, PHKEY result)
+    void Opened(const wchar_t *verb, HKEY parent, LPCWSTR subKey, REGSAM access, LONG status, PHKEY result)
     {
         const std::wstring path = Join(Label(parent), subKey);
         Record(verb + path + (status == ERROR_SUCCESS ? L"" : L" failed"));
@@ -193,7 +196,7 @@ private:
             labels_[*result] = path;
         }
     }
-    void Record(const std::wstring& call)
+    void Record(const std::wstring &call)
     {
         std::lock_guard guard(mutex_);
         calls_.push_back(call);
@@ -208,4 +211,4 @@ private:
     std::atomic<LONG> references_{1};
 };
 
-}  // namespace tidyhive::testing
+} // namespace tidyhive::testing

@@ -10,7 +10,7 @@
 namespace tidyhive {
 namespace {
 
-std::string Show(const std::wstring& text)
+std::string Show(const std::wstring &text)
 {
     return WideToUtf8(text);
 }
@@ -18,9 +18,9 @@ std::string Show(const std::wstring& text)
 TEST(RegistryPaths, RootAndKeyOfAPath)
 {
     struct Case {
-        const wchar_t* path;
+        const wchar_t *path;
         HKEY root;
-        const wchar_t* key;
+        const wchar_t *key;
     };
     const Case cases[] = {
         {L"HKEY_LOCAL_MACHINE\\Software\\Classes", HKEY_LOCAL_MACHINE, L"Software\\Classes"},
@@ -40,7 +40,7 @@ TEST(RegistryPaths, RootAndKeyOfAPath)
         {L"", HKEY_CLASSES_ROOT, L""},
         {L"HKEY_CURRENT_USER\\\\Software", HKEY_CURRENT_USER, L"\\Software"},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         EXPECT_EQ(ExtractRootFromKey(c.path), c.root) << Show(c.path);
         EXPECT_EQ(ExtractKeyWithotRoot(c.path), c.key) << Show(c.path);
     }
@@ -49,8 +49,8 @@ TEST(RegistryPaths, RootAndKeyOfAPath)
 TEST(RegistryPaths, SecurityNames)
 {
     struct Case {
-        const wchar_t* path;
-        const wchar_t* name;
+        const wchar_t *path;
+        const wchar_t *name;
     };
     const Case cases[] = {
         {L"HKEY_LOCAL_MACHINE\\Software\\X", L"MACHINE\\Software\\X"},
@@ -61,10 +61,10 @@ TEST(RegistryPaths, SecurityNames)
         {L"HKEY_CURRENT_CONFIG\\System", L""},
         {L"HKEY_PERFORMANCE_DATA\\Global", L""},
         {L"HKEY_DYN_DATA\\Config", L""},
-        {L"HKEY_LOCAL_MACHINE", L""},  // the root alone has no backslash
+        {L"HKEY_LOCAL_MACHINE", L""}, // the root alone has no backslash
         {L"HKLM\\Software", L""},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         EXPECT_EQ(RegPathToSecurityName(c.path), c.name) << Show(c.path);
     }
 }
@@ -72,9 +72,9 @@ TEST(RegistryPaths, SecurityNames)
 TEST(RegistryPaths, LastKey)
 {
     struct Case {
-        const wchar_t* path;
-        const wchar_t* remaining;
-        const wchar_t* last;
+        const wchar_t *path;
+        const wchar_t *remaining;
+        const wchar_t *last;
     };
     const Case cases[] = {
         {L"HKEY_CURRENT_USER\\Software\\Key", L"HKEY_CURRENT_USER\\Software", L"Key"},
@@ -82,7 +82,7 @@ TEST(RegistryPaths, LastKey)
         {L"Parent\\", L"Parent", L""},
         {L"", L"", L""},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         std::wstring path = c.path;
         std::wstring last = L"stale";
         SplitLastKey(path, last);
@@ -96,14 +96,15 @@ TEST(RegistryPaths, LastKey)
 
 TEST(RegistryPaths, ObjectNamesOfRoots)
 {
-    EXPECT_EQ(TFilesAccessRights::RegRootToObjectName(HKEY_LOCAL_MACHINE, L"Software\\X"), L"MACHINE\\Software\\X");
+    EXPECT_EQ(TFilesAccessRights::RegRootToObjectName(HKEY_LOCAL_MACHINE, L"Software\\X"),
+              L"MACHINE\\Software\\X");
     EXPECT_EQ(TFilesAccessRights::RegRootToObjectName(HKEY_CLASSES_ROOT, L".txt"), L"CLASSES_ROOT\\.txt");
     EXPECT_EQ(TFilesAccessRights::RegRootToObjectName(HKEY_CURRENT_USER, L""), L"CURRENT_USER\\");
     EXPECT_EQ(TFilesAccessRights::RegRootToObjectName(HKEY_USERS, L".DEFAULT"), L"USERS\\.DEFAULT");
     try {
         TFilesAccessRights::RegRootToObjectName(HKEY_CURRENT_CONFIG, L"System");
         ADD_FAILURE() << "no exception for HKEY_CURRENT_CONFIG";
-    } catch (const ERegistryException& error) {
+    } catch (const ERegistryException &error) {
         // The handle's 32-bit value, also in a 64-bit process where it is sign-extended.
         EXPECT_EQ(error.Message(), L"Unknown reg root: 2147483653");
     }
@@ -122,8 +123,9 @@ TEST(Wow64, RedirectionSwitchesAnswerSuccess)
 {
     PVOID old = reinterpret_cast<PVOID>(static_cast<ULONG_PTR>(0x1234));
     ASSERT_TRUE(SuspendFsRedirection(old));
-    if (sizeof(void*) == 8) {
-        EXPECT_EQ(old, reinterpret_cast<PVOID>(static_cast<ULONG_PTR>(0x1234))) << "nothing to switch in 64 bits";
+    if (sizeof(void *) == 8) {
+        EXPECT_EQ(old, reinterpret_cast<PVOID>(static_cast<ULONG_PTR>(0x1234)))
+            << "nothing to switch in 64 bits";
     }
     EXPECT_TRUE(ResumeFsRedirection(old));
     {
@@ -131,5 +133,5 @@ TEST(Wow64, RedirectionSwitchesAnswerSuccess)
     }
 }
 
-}  // namespace
-}  // namespace tidyhive
+} // namespace
+} // namespace tidyhive

@@ -27,28 +27,29 @@ using testing::TKeyUnlocker;
 using testing::TRecordingRegAccess;
 using testing::TTestKey;
 
-std::string Show(const std::wstring& text)
+std::string Show(const std::wstring &text)
 {
     return WideToUtf8(text);
 }
 
-std::string Show(const std::vector<std::wstring>& lines)
+std::string Show(const std::vector<std::wstring> &lines)
 {
     std::string text;
-    for (const std::wstring& line : lines) {
+    for (const std::wstring &line : lines) {
         text += "\n  " + Show(line);
     }
     return text;
 }
 
-void SetRaw(const TTestKey& key, const std::wstring& relative, const std::wstring& name, DWORD type,
-            const void* data, DWORD size)
+void SetRaw(const TTestKey &key, const std::wstring &relative, const std::wstring &name, DWORD type,
+            const void *data, DWORD size)
 {
     key.CreateSubKey(relative);
     const std::wstring path = relative.empty() ? key.SubPath() : key.SubPath() + L"\\" + relative;
     HKEY handle = nullptr;
     ASSERT_EQ(RegOpenKeyExW(key.Root(), path.c_str(), 0, KEY_SET_VALUE | key.View(), &handle), ERROR_SUCCESS);
-    EXPECT_EQ(RegSetValueExW(handle, name.c_str(), 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExW(handle, name.c_str(), 0, type, static_cast<const BYTE *>(data), size),
+              ERROR_SUCCESS);
     RegCloseKey(handle);
 }
 
@@ -84,7 +85,7 @@ TEST_P(UtilityViewTest, RecursiveDeletionCallsInOrder)
     const std::wstring k = key.FullPath();
     std::vector<std::wstring> expected;
     if (view64) {
-        expected.push_back(L"Open " + k + L" failed");  // the existence probe tries the 32-bit view first
+        expected.push_back(L"Open " + k + L" failed"); // the existence probe tries the 32-bit view first
     }
     const std::vector<std::wstring> deletion = {
         L"Open " + k,
@@ -135,7 +136,9 @@ TEST_P(UtilityViewTest, ExistenceInEitherView)
 }
 
 INSTANTIATE_TEST_SUITE_P(BothViews, UtilityViewTest, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "View64" : "View32"; });
+                         [](const ::testing::TestParamInfo<bool> &info) {
+                             return info.param ? "View64" : "View32";
+                         });
 
 TEST(RegistryUtility, DeletionTraceLines)
 {
@@ -167,7 +170,7 @@ TEST(RegistryUtility, DeletionTraceLines)
     };
     // Each line first appears in this order.
     size_t previous = 0;
-    for (const std::wstring& line : order) {
+    for (const std::wstring &line : order) {
         const auto found = std::find(lines.begin(), lines.end(), line);
         ASSERT_NE(found, lines.end()) << Show(line) << " missing from" << Show(lines);
         const size_t at = static_cast<size_t>(found - lines.begin());
@@ -228,7 +231,7 @@ TEST(RegistryUtility, RootsAloneAreNeverDeleted)
     TRecordingRegAccess access;
     TFakeBackvault backup(&access);
     TRegistryUtility utility(&backup);
-    for (const wchar_t* path : {L"HKEY_CURRENT_USER", L"HKEY_CURRENT_USER\\", L"HKEY_USERS"}) {
+    for (const wchar_t *path : {L"HKEY_CURRENT_USER", L"HKEY_CURRENT_USER\\", L"HKEY_USERS"}) {
         EXPECT_FALSE(utility.DeleteKey(path)) << Show(path);
     }
     EXPECT_TRUE(access.Changes().empty()) << Show(access.Changes());
@@ -242,13 +245,16 @@ TEST(RegistryUtility, EmptyKeys)
     key.SetString(L"ValueOnly", L"v", L"");
     key.CreateSubKey(L"SubOnly\\Child");
     struct Case {
-        const wchar_t* relative;
+        const wchar_t *relative;
         bool empty;
     };
-    const Case cases[] = {
-        {L"Nothing", true}, {L"DefaultOnly", false}, {L"ValueOnly", false}, {L"SubOnly", false}, {L"Gone", false}};
+    const Case cases[] = {{L"Nothing", true},
+                          {L"DefaultOnly", false},
+                          {L"ValueOnly", false},
+                          {L"SubOnly", false},
+                          {L"Gone", false}};
     TRegistryUtility utility(nullptr);
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         EXPECT_EQ(utility.KeyEmpty(key.FullPath() + L"\\" + c.relative), c.empty) << Show(c.relative);
     }
 }
@@ -265,14 +271,14 @@ TEST(RegistryUtility, ReadStringOnlyReadsText)
     SetRaw(key, L"", L"expand", REG_EXPAND_SZ, L"%TEMP%", sizeof(L"%TEMP%"));
     SetRaw(key, L"", L"", REG_SZ, L"default", sizeof(L"default"));
     struct Case {
-        const wchar_t* name;
-        const wchar_t* text;
+        const wchar_t *name;
+        const wchar_t *text;
     };
-    const Case cases[] = {{L"multi", L""}, {L"dword", L""},          {L"binary", L""},   {L"empty", L""},
+    const Case cases[] = {{L"multi", L""},        {L"dword", L""},   {L"binary", L""}, {L"empty", L""},
                           {L"expand", L"%TEMP%"}, {L"", L"default"}, {L"missing", L""}};
     TRegistryUtility utility(nullptr);
     TStdRegistryUtility reader;
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         bool success = false;
         EXPECT_EQ(utility.ReadString(key.FullPath(), c.name), c.text) << Show(c.name);
         EXPECT_EQ(reader.ReadString(key.FullPath(), c.name), c.text) << Show(c.name);
@@ -294,7 +300,7 @@ TEST(RegistryUtility, NamesOfKeysAndValues)
     TRegistryUtility utility(nullptr);
     TStdRegistryUtility reader;
     TNameList names;
-    for (TBaseRegistryUtility* each : std::initializer_list<TBaseRegistryUtility*>{&utility, &reader}) {
+    for (TBaseRegistryUtility *each : std::initializer_list<TBaseRegistryUtility *>{&utility, &reader}) {
         ASSERT_TRUE(each->GetKeyNames(key.FullPath(), names));
         EXPECT_EQ(names, (TNameList{L"K1", L"K2"}));
         ASSERT_TRUE(each->GetValueNames(key.FullPath(), names));
@@ -342,7 +348,7 @@ TEST(RegistryUtility, ViewSwitching)
 
 TEST(RegistryUtility, ReaderReopensInTheNewView)
 {
-    TTestKey both(L"Both", false, HKEY_CURRENT_USER);  // HKCU\Software is shared by the views
+    TTestKey both(L"Both", false, HKEY_CURRENT_USER); // HKCU\Software is shared by the views
     TTestKey only32(L"Only32", false, HKEY_LOCAL_MACHINE);
     TStdRegistryUtility reader;
     ASSERT_TRUE(reader.OpenKey(both.FullPath()));
@@ -400,7 +406,7 @@ TEST(RegistryUtility, LockedKeyUnderRootWithoutSecurityNameFailsSafely)
     std::unique_ptr<TTestKey> key;
     try {
         key = std::make_unique<TTestKey>(L"Config", false, HKEY_CURRENT_CONFIG, L"Software\\TidyhiveTests");
-    } catch (const std::exception& error) {
+    } catch (const std::exception &error) {
         GTEST_SKIP() << "cannot create a key under HKEY_CURRENT_CONFIG here: " << error.what();
     }
     TKeyUnlocker unlocker(key->Root(), key->SubPath(), key->View());
@@ -412,7 +418,7 @@ TEST(RegistryUtility, LockedKeyUnderRootWithoutSecurityNameFailsSafely)
     try {
         utility.DeleteKey(key->FullPath());
         ADD_FAILURE() << "no exception for a key without a security name";
-    } catch (const ERegistryException& error) {
+    } catch (const ERegistryException &error) {
         EXPECT_EQ(error.Message(), L"Unknown reg root: 2147483653");
     }
     bool success = true;
@@ -438,20 +444,20 @@ TEST(RegistryUtility, SafeCallCatchesEverything)
 TEST(PathFunctions, DelimitedFields)
 {
     struct Case {
-        const wchar_t* text;
-        const wchar_t* name;
-        const wchar_t* value;
+        const wchar_t *text;
+        const wchar_t *name;
+        const wchar_t *value;
     };
     const Case cases[] = {
         {L"v2.10|Action=Allow|App=C:\\a.exe|Name=Tool|", L"App", L"C:\\a.exe"},
         {L"v2.10|Action=Allow|app=C:\\a.exe|Name=Tool|", L"APP", L"C:\\a.exe"},
         {L"v2.10|Name=Tool|", L"Name", L"Tool"},
-        {L"v2.10|Name=Tool", L"Name", L"Tool"},  // no closing separator: to the end
+        {L"v2.10|Name=Tool", L"Name", L"Tool"}, // no closing separator: to the end
         {L"v2.10|Action=Allow|", L"App", L""},
         {L"App|", L"App", L""},
         {L"App", L"App", L""},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         EXPECT_EQ(GetDelimitedField(c.text, c.name, L"|"), c.value) << Show(c.text) << " / " << Show(c.name);
     }
 }
@@ -464,7 +470,7 @@ TEST(PathFunctions, ForceFoldersCreatesEveryLevel)
     const DWORD attributes = GetFileAttributesW(deep.c_str());
     EXPECT_NE(attributes, INVALID_FILE_ATTRIBUTES);
     EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
-    ForceFolders(deep);  // existing folders are no error
+    ForceFolders(deep); // existing folders are no error
 }
 
 TEST(PathFunctions, SearchPathFindsExecutables)
@@ -477,5 +483,5 @@ TEST(PathFunctions, SearchPathFindsExecutables)
     EXPECT_TRUE(SearchExecutableInPath(L"").empty());
 }
 
-}  // namespace
-}  // namespace tidyhive
+} // namespace
+} // namespace tidyhive
