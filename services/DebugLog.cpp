@@ -15,9 +15,20 @@ namespace {
 enum class Mode : int { Unknown, Off, On };
 
 std::atomic<int> gMode{static_cast<int>(Mode::Unknown)};
-std::mutex gNameMutex;
-std::wstring gFileName;
-std::wstring gHostName;
+
+// Names and the mode's source; the mode itself is atomic so the hot path takes no lock.
+struct LogState {
+    std::mutex mutex;
+    TDebugModeSource source;
+    std::wstring fileName;
+    std::wstring hostName;
+};
+
+LogState& State()
+{
+    static LogState* state = new LogState();  // lines may still come while the process ends
+    return *state;
+}
 
 std::wstring ModuleFileName(HMODULE module)
 {
@@ -35,30 +46,29 @@ std::wstring ModuleFileName(HMODULE module)
     }
 }
 
-bool RegistrySaysDebug(bool& decided)
+// Only an integer 1 switches debug mode on; anything else leaves the command line to decide.
+bool RegistrySaysDebug(const std::wstring& keyPath)
 {
-    decided = false;
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Quorvanta\\DebugMode", 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, keyPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
         return false;
     }
     DWORD type = 0;
     DWORD value = 0;
     DWORD size = sizeof(value);
-    const LONG status =
-        RegQueryValueExW(key, L"DebugMode", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    const LONG status = RegQueryValueExW(key, L"DebugMode", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
     RegCloseKey(key);
-    if (status == ERROR_SUCCESS && type == REG_DWORD && size == sizeof(value)) {
-        decided = value == 1;  // a 0 leaves the command-line switch effective
-        return decided;
-    }
-    return false;
+    return status == ERROR_SUCCESS && type == REG_DWORD && size == sizeof(value) && value == 1;
 }
 
-bool CommandLineSaysDebug()
+bool CommandLineSaysDebug(const std::optional<std::wstring>& commandLine)
 {
+    const std::wstring line = commandLine ? *commandLine : std::wstring(GetCommandLineW());
+    if (line.empty()) {
+        return false;  // CommandLineToArgvW would answer the executable's own name
+    }
     int count = 0;
-    LPWSTR* args = CommandLineToArgvW(GetCommandLineW(), &count);
+    LPWSTR* args = CommandLineToArgvW(line.c_str(), &count);
     if (!args) {
         return false;
     }
@@ -67,17 +77,27 @@ bool CommandLineSaysDebug()
     return result;
 }
 
-void EnsureNames()
+void EnsureNamesLocked(LogState& state)
 {
-    std::lock_guard guard(gNameMutex);
-    if (!gFileName.empty()) {
+    if (!state.fileName.empty() && !state.hostName.empty()) {
         return;
     }
     const std::wstring exe = ModuleFileName(nullptr);
     const size_t slash = exe.find_last_of(L"\\/");
-    std::wstring folder = slash == std::wstring::npos ? std::wstring() : exe.substr(0, slash + 1);
-    gHostName = slash == std::wstring::npos ? exe : exe.substr(slash + 1);
-    gFileName = folder + L"debug.log";
+    state.hostName = slash == std::wstring::npos ? exe : exe.substr(slash + 1);
+    if (state.fileName.empty()) {
+        const std::wstring folder = slash == std::wstring::npos ? std::wstring() : exe.substr(0, slash + 1);
+        state.fileName = folder + L"debug.log";
+    }
+}
+
+void Names(std::wstring& fileName, std::wstring& hostName)
+{
+    LogState& state = State();
+    std::lock_guard guard(state.mutex);
+    EnsureNamesLocked(state);
+    fileName = state.fileName;
+    hostName = state.hostName;
 }
 
 std::wstring TimeText()
@@ -87,24 +107,32 @@ std::wstring TimeText()
     return FormatText(L"%02u:%02u:%02u:%03u", now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
 }
 
-void AppendLine(const std::wstring& line)
+// One open-append-close per line. Append-only access puts every write at the end of the
+// file; the guard keeps the host's thread and a worker from overwriting each other's line
+// where the system does not make such writes atomic (Wine does not).
+void AppendLine(const std::wstring& fileName, const std::wstring& line)
 {
-    EnsureNames();
-    std::wstring fileName;
-    {
-        std::lock_guard guard(gNameMutex);
-        fileName = gFileName;
-    }
-    HANDLE file = CreateFileW(fileName.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    static std::mutex* appendMutex = new std::mutex();
+    std::lock_guard guard(*appendMutex);
+    HANDLE file = CreateFileW(fileName.c_str(), GENERIC_READ | FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return;  // nowhere to write: the line is dropped
     }
     const std::string bytes = WideToUtf8(line + L"\r\n");
-    SetFilePointer(file, 0, nullptr, FILE_END);
     DWORD written = 0;
     WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     CloseHandle(file);
+}
+
+void WriteLogLine(std::wstring_view message)
+{
+    std::wstring fileName;
+    std::wstring hostName;
+    Names(fileName, hostName);
+    std::wstring line = TimeText();
+    line.append(L": (").append(hostName).append(L") ").append(message);
+    AppendLine(fileName, line);
 }
 
 }  // namespace
@@ -112,34 +140,48 @@ void AppendLine(const std::wstring& line)
 bool DebugLog::Enabled()
 {
     int mode = gMode.load(std::memory_order_acquire);
-    if (mode == static_cast<int>(Mode::Unknown)) {
-        bool decided = false;
-        const bool on = RegistrySaysDebug(decided) || CommandLineSaysDebug();
-        mode = static_cast<int>(on ? Mode::On : Mode::Off);
-        int expected = static_cast<int>(Mode::Unknown);
-        gMode.compare_exchange_strong(expected, mode);
-        mode = gMode.load(std::memory_order_acquire);
+    if (mode != static_cast<int>(Mode::Unknown)) {
+        return mode == static_cast<int>(Mode::On);
     }
-    return mode == static_cast<int>(Mode::On);
+    TDebugModeSource source;
+    {
+        LogState& state = State();
+        std::lock_guard guard(state.mutex);
+        source = state.source;
+    }
+    const bool on = RegistrySaysDebug(source.keyPath) || CommandLineSaysDebug(source.commandLine);
+    int expected = static_cast<int>(Mode::Unknown);
+    gMode.compare_exchange_strong(expected, static_cast<int>(on ? Mode::On : Mode::Off));
+    return gMode.load(std::memory_order_acquire) == static_cast<int>(Mode::On);
 }
 
 void DebugLog::Configure(bool enabled, const std::wstring& fileName)
 {
     if (!fileName.empty()) {
-        EnsureNames();
-        std::lock_guard guard(gNameMutex);
-        gFileName = fileName;
+        LogState& state = State();
+        std::lock_guard guard(state.mutex);
+        state.fileName = fileName;
     }
     gMode.store(static_cast<int>(enabled ? Mode::On : Mode::Off), std::memory_order_release);
 }
 
-void DebugLog::ResetForTesting()
+void DebugLog::ResetForTesting(const TDebugModeSource& source, const std::wstring& fileName)
 {
     {
-        std::lock_guard guard(gNameMutex);
-        gFileName.clear();
+        LogState& state = State();
+        std::lock_guard guard(state.mutex);
+        state.source = source;
+        state.fileName = fileName;
     }
     gMode.store(static_cast<int>(Mode::Unknown), std::memory_order_release);
+}
+
+std::wstring DebugLog::FileName()
+{
+    std::wstring fileName;
+    std::wstring hostName;
+    Names(fileName, hostName);
+    return fileName;
 }
 
 void DebugLog::Log(std::wstring_view message)
@@ -147,8 +189,17 @@ void DebugLog::Log(std::wstring_view message)
     if (!Enabled()) {
         return;
     }
-    EnsureNames();
-    AppendLine(TimeText() + L": (" + gHostName + L") " + std::wstring(message));
+    WriteLogLine(message);
+}
+
+void DebugLog::Log(std::wstring_view prefix, std::wstring_view text)
+{
+    if (!Enabled()) {
+        return;
+    }
+    std::wstring message(prefix);
+    message.append(text);
+    WriteLogLine(message);
 }
 
 void DebugLog::LogFmt(const wchar_t* format, ...)
@@ -160,7 +211,7 @@ void DebugLog::LogFmt(const wchar_t* format, ...)
     va_start(args, format);
     const std::wstring message = FormatTextV(format, args);
     va_end(args);
-    Log(message);
+    WriteLogLine(message);
 }
 
 void DebugLog::LogError(std::wstring_view message)
@@ -168,7 +219,22 @@ void DebugLog::LogError(std::wstring_view message)
     if (!Enabled()) {
         return;
     }
-    AppendLine(TimeText() + L": " + std::wstring(message));
+    std::wstring fileName;
+    std::wstring hostName;
+    Names(fileName, hostName);
+    std::wstring line = TimeText();
+    line.append(L": ").append(message);
+    AppendLine(fileName, line);
+}
+
+void DebugLog::LogArguments(std::wstring_view key, std::wstring_view value, std::wstring_view data)
+{
+    if (!Enabled()) {
+        return;
+    }
+    Log(L"AKey: ", key);
+    Log(L"AValue: ", value);
+    Log(L"AData: ", data);
 }
 
 void DebugLog::Failure(std::wstring_view className, std::wstring_view operation, std::wstring_view message)
