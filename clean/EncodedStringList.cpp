@@ -267,6 +267,22 @@ void TEncodedStringList::LoadFromStream(TStream& stream)
     lines_ = std::move(lines);
 }
 
+std::size_t TEncodedStringList::LoadReadableLines(TStream& stream)
+{
+    const std::string text = ReadToEnd(stream);
+    std::vector<std::wstring> lines;
+    std::size_t skipped = 0;
+    ForEachLine(text, [&lines, &skipped](std::string_view line) {
+        try {
+            lines.push_back(WideFromStoredText(DecodeStoredLine(line)));
+        } catch (const std::exception&) {
+            ++skipped;
+        }
+    });
+    lines_ = std::move(lines);
+    return skipped;
+}
+
 void TEncodedStringList::SaveToStream(TStream& stream) const
 {
     std::string text;

@@ -65,6 +65,9 @@ public:
     // Replaces the lines with those stored from the current position to the end of stream. On any
     // failure (ECurruptedList, std::invalid_argument) the previous lines stay.
     void LoadFromStream(TStream& stream);
+    // As LoadFromStream, but a line that fails its check is left out instead of failing the
+    // whole list; answers how many lines were left out.
+    std::size_t LoadReadableLines(TStream& stream);
     // Writes the stored form at the stream's current position.
     void SaveToStream(TStream& stream) const;
     // Whole-file versions of the above; they throw std::filesystem::filesystem_error when the file

@@ -1,5 +1,6 @@
 #include "engine/CategoryCollection.h"
 
+#include "clean/IgnoreListCollection.h"
 #include "engine/BoundaryGuard.h"
 #include "engine/CategoryScannersFactory.h"
 
@@ -113,8 +114,7 @@ TBaseCategoryScanner* TCategoryCollection::ScannerOfType(TCategoryType type) con
 
 void TCategoryCollection::GiveIgnoreList(TBaseCategoryScanner& scanner)
 {
-    // The ignore-list collection hands each scanner the user's list of its type.
-    (void)scanner;
+    scanner.SetUserIgnoreList(ignoreLists_ ? ignoreLists_->GetList(scanner.Descriptor().type) : nullptr);
 }
 
 }  // namespace tidyhive

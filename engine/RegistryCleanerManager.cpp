@@ -1,11 +1,23 @@
 #include "engine/RegistryCleanerManager.h"
 
+#include "clean/IgnoreListCollection.h"
 #include "engine/BoundaryGuard.h"
 #include "engine/EventManager.h"
 
 namespace tidyhive {
 
-TRegistryCleanerManager::TRegistryCleanerManager() : categories_(std::make_unique<TCategoryCollection>()) {}
+TRegistryCleanerManager::TRegistryCleanerManager()
+    : categories_(std::make_unique<TCategoryCollection>()), ignoreLists_(std::make_unique<TIgnoreListCollection>())
+{
+    ignoreLists_->ClearAll();
+    categories_->SetIgnoreLists(ignoreLists_.get());
+    // A damaged file is kept aside and the lists start empty: the root is always created.
+    try {
+        ignoreLists_->Load(UserIgnoreListFileName());
+    } catch (const std::exception& error) {
+        DebugLog::Log(L"RegistryCleanerManager - LoadIgnoreLists - " + Utf8ToWide(error.what()));
+    }
+}
 
 TRegistryCleanerManager::~TRegistryCleanerManager() = default;
 
@@ -29,9 +41,9 @@ ILogManager* STDMETHODCALLTYPE TRegistryCleanerManager::GetLogManager()
     return nullptr;
 }
 
-IIgnoreList* STDMETHODCALLTYPE TRegistryCleanerManager::GetIgnoreList(TCategoryType)
+IIgnoreList* STDMETHODCALLTYPE TRegistryCleanerManager::GetIgnoreList(TCategoryType type)
 {
-    return nullptr;
+    return ignoreLists_->GetList(type);  // null above rctInternet
 }
 
 BYTE STDMETHODCALLTYPE TRegistryCleanerManager::GetRunningTask()
@@ -64,6 +76,9 @@ IBackvault* STDMETHODCALLTYPE TRegistryCleanerManager::GetBackupLibrary()
     return nullptr;
 }
 
-void STDMETHODCALLTYPE TRegistryCleanerManager::SaveIgnoreLists() {}
+void STDMETHODCALLTYPE TRegistryCleanerManager::SaveIgnoreLists()
+{
+    GuardedVoid(L"RegistryCleanerManager - SaveIgnoreLists", [&] { ignoreLists_->Save(); });
+}
 
 }  // namespace tidyhive

@@ -8,6 +8,8 @@
 
 namespace tidyhive {
 
+class TIgnoreListCollection;
+
 class TRegistryCleanerManager : public TCommonInterfacedObject<IRegistryCleanerManager> {
 public:
     TRegistryCleanerManager();
@@ -27,10 +29,12 @@ public:
     void STDMETHODCALLTYPE SaveIgnoreLists() override;
 
     TCategoryCollection& Categories() { return *categories_; }
+    TIgnoreListCollection& IgnoreLists() { return *ignoreLists_; }
 
 private:
     volatile BYTE runningTask_ = rtNone;
     std::unique_ptr<TCategoryCollection> categories_;
+    std::unique_ptr<TIgnoreListCollection> ignoreLists_;
 };
 
 }  // namespace tidyhive

@@ -2,6 +2,7 @@
 #include "host/Console.h"
 #include "host/CategoryNames.h"
 #include "host/Engine.h"
+#include "host/IgnoreCommand.h"
 #include "host/ScanCommand.h"
 
 #include <windows.h>
@@ -31,6 +32,12 @@ constexpr wchar_t kUsage[] =
     L"               terminal; Ctrl+C stops the scan cleanly. Ends with a summary per\n"
     L"               category; --json prints one JSON object a line for every problem,\n"
     L"               then a {\"summary\": ...} line. Exits 0 when the scan ran.\n"
+    L"  ignore list  List the user's ignore lists: category, index, key, value.\n"
+    L"  ignore add CATEGORY KEY [VALUE]\n"
+    L"               Ignore a value of a key (no VALUE, or \"*\": the key and everything\n"
+    L"               below it) in that category's scans.\n"
+    L"  ignore remove CATEGORY INDEX\n"
+    L"               Remove an item (its index as 'ignore list' shows it).\n"
     L"  --help       Show this help.\n";
 
 int ListCategories(const Args &args)
@@ -75,6 +82,7 @@ int wmain(int argc, wchar_t **argv)
     const std::map<std::wstring, std::function<int(const Args &)>> commands = {
         {L"categories", ListCategories},
         {L"scan", ScanCommand},
+        {L"ignore", IgnoreCommand},
     };
     const auto command = commands.find(args.front());
     if (command == commands.end()) {

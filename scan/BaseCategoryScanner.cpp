@@ -1,10 +1,23 @@
 #include "scan/BaseCategoryScanner.h"
 
+#include "clean/DefaultIgnoreLists.h"
+#include "clean/IgnoreList.h"
 #include "engine/BoundaryGuard.h"
 
 namespace tidyhive {
 
-TBaseCategoryScanner::TBaseCategoryScanner(const TCategoryDescriptor& descriptor) : descriptor_(descriptor) {}
+TBaseCategoryScanner::TBaseCategoryScanner(const TCategoryDescriptor& descriptor)
+    : descriptor_(descriptor), defaultIgnoreList_(std::make_unique<TIgnoreList>())
+{
+    LoadDefaultIgnoreList(descriptor_.type, *defaultIgnoreList_);
+}
+
+TBaseCategoryScanner::~TBaseCategoryScanner() = default;
+
+bool TBaseCategoryScanner::IsIgnored(const std::wstring& key, const std::wstring& value)
+{
+    return defaultIgnoreList_->Ignored(key, value) || (userIgnoreList_ && userIgnoreList_->Ignored(key, value));
+}
 
 TCategoryType STDMETHODCALLTYPE TBaseCategoryScanner::GetCategoryType()
 {

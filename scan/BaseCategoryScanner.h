@@ -4,6 +4,9 @@
 #include "engine/CategoryType.h"
 #include "engine/CommonInterfacedObject.h"
 
+#include <memory>
+#include <string>
+
 namespace tidyhive {
 
 class TIgnoreList;
@@ -11,7 +14,7 @@ class TIgnoreList;
 class TBaseCategoryScanner : public TCommonInterfacedObject<ICategoryScanner> {
 public:
     explicit TBaseCategoryScanner(const TCategoryDescriptor& descriptor);
-    ~TBaseCategoryScanner() override = default;
+    ~TBaseCategoryScanner() override;
 
     // ICategoryScanner
     TCategoryType STDMETHODCALLTYPE GetCategoryType() override;
@@ -24,10 +27,14 @@ public:
     // The user's ignore list of this category (not owned); may be null.
     void SetUserIgnoreList(TIgnoreList* list) { userIgnoreList_ = list; }
     TIgnoreList* UserIgnoreList() const { return userIgnoreList_; }
+    TIgnoreList& DefaultIgnoreList() const { return *defaultIgnoreList_; }
+    // Covered by the built-in list, or else by the user's list.
+    virtual bool IsIgnored(const std::wstring& key, const std::wstring& value);
 
 private:
     const TCategoryDescriptor& descriptor_;
     TIgnoreList* userIgnoreList_ = nullptr;
+    std::unique_ptr<TIgnoreList> defaultIgnoreList_;
 };
 
 }  // namespace tidyhive

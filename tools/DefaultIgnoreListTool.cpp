@@ -32,7 +32,8 @@ std::vector<std::string> Split(const std::string& line)
     size_t start = 0;
     for (;;) {
         const size_t bar = line.find(" | ", start);
-        fields.push_back(Trim(line.substr(start, bar == std::string::npos ? std::string::npos : bar - start)));
+        fields.push_back(
+            Trim(line.substr(start, bar == std::string::npos ? std::string::npos : bar - start)));
         if (bar == std::string::npos) {
             return fields;
         }
@@ -41,9 +42,9 @@ std::vector<std::string> Split(const std::string& line)
 }
 
 const char* const kCategoryNames[] = {
-    "rctUndefined",  "rctClasses",      "rctFileAssocs", "rctFonts",       "rctFileExts",  "rctUninstall",
-    "rctStartup",    "rctSharedFiles",  "rctHelpFiles",  "rctAppPaths",    "rctHistoryLists",
-    "rctAppEvents",  "rctVirtDevices",  "rctShortcuts",  "rctSoftware",    "rctFireWall",  "rctInternet"};
+    "rctUndefined",   "rctClasses",     "rctFileAssocs", "rctFonts",    "rctFileExts",     "rctUninstall",
+    "rctStartup",     "rctSharedFiles", "rctHelpFiles",  "rctAppPaths", "rctHistoryLists", "rctAppEvents",
+    "rctVirtDevices", "rctShortcuts",   "rctSoftware",   "rctFireWall", "rctInternet"};
 
 bool KnownCategory(const std::string& name)
 {
