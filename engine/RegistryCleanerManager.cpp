@@ -1,7 +1,9 @@
 #include "engine/RegistryCleanerManager.h"
 
+#include "clean/LogManager.h"
 #include "engine/BoundaryGuard.h"
 #include "engine/EventManager.h"
+#include "engine/RegistryCleanerOptions.h"
 
 namespace tidyhive {
 
@@ -26,7 +28,8 @@ ICleanTask* STDMETHODCALLTYPE TRegistryCleanerManager::GetCleanerManager()
 
 ILogManager* STDMETHODCALLTYPE TRegistryCleanerManager::GetLogManager()
 {
-    return nullptr;
+    return Guarded<ILogManager*>(L"RegistryCleanerManager - GetLogManager", nullptr,
+                                 [] { return &TLogManager::Instance(); });
 }
 
 IIgnoreList* STDMETHODCALLTYPE TRegistryCleanerManager::GetIgnoreList(TCategoryType)
@@ -51,7 +54,8 @@ IDetectedProblemKeysCollection* STDMETHODCALLTYPE TRegistryCleanerManager::GetDe
 
 IRegistryCleanerOptions* STDMETHODCALLTYPE TRegistryCleanerManager::GetOptions()
 {
-    return nullptr;
+    return Guarded<IRegistryCleanerOptions*>(L"RegistryCleanerManager - GetOptions", nullptr,
+                                             [] { return &TRegistryCleanerOptions::Instance(); });
 }
 
 IEventManager* STDMETHODCALLTYPE TRegistryCleanerManager::GetEventManager()
