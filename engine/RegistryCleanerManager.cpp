@@ -1,8 +1,10 @@
 #include "engine/RegistryCleanerManager.h"
 
 #include "clean/IgnoreListCollection.h"
+#include "clean/LogManager.h"
 #include "engine/BoundaryGuard.h"
 #include "engine/EventManager.h"
+#include "engine/RegistryCleanerOptions.h"
 
 namespace tidyhive {
 
@@ -38,7 +40,8 @@ ICleanTask* STDMETHODCALLTYPE TRegistryCleanerManager::GetCleanerManager()
 
 ILogManager* STDMETHODCALLTYPE TRegistryCleanerManager::GetLogManager()
 {
-    return nullptr;
+    return Guarded<ILogManager*>(L"RegistryCleanerManager - GetLogManager", nullptr,
+                                 [] { return &TLogManager::Instance(); });
 }
 
 IIgnoreList* STDMETHODCALLTYPE TRegistryCleanerManager::GetIgnoreList(TCategoryType type)
@@ -63,7 +66,8 @@ IDetectedProblemKeysCollection* STDMETHODCALLTYPE TRegistryCleanerManager::GetDe
 
 IRegistryCleanerOptions* STDMETHODCALLTYPE TRegistryCleanerManager::GetOptions()
 {
-    return nullptr;
+    return Guarded<IRegistryCleanerOptions*>(L"RegistryCleanerManager - GetOptions", nullptr,
+                                             [] { return &TRegistryCleanerOptions::Instance(); });
 }
 
 IEventManager* STDMETHODCALLTYPE TRegistryCleanerManager::GetEventManager()

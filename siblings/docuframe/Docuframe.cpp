@@ -1,8 +1,16 @@
-// Docuframe.dll: report generation. Answers no instance until its writer is in place.
-#include <windows.h>
-#include <unknwn.h>
+// Docuframe.dll: report generation.
+#include "siblings/docuframe/XmlReport.h"
 
-extern "C" IUnknown* WINAPI GetInstance(const char*, LONG)
+using namespace tidyhive;
+using namespace tidyhive::siblings;
+
+extern "C" IUnknown *WINAPI GetInstance(const char *identifier, LONG)
 {
-    return nullptr;
+    if (!SameIdentifier(identifier, kReportGeneratorInstanceId)) {
+        return nullptr;
+    }
+    // One manager for the life of the process; every call hands out a new reference.
+    static TReportManager *manager = new TReportManager();
+    manager->AddRef();
+    return static_cast<IReportManager *>(manager);
 }

@@ -259,6 +259,20 @@ HRESULT STDMETHODCALLTYPE TSettingsStore::ReadText(LPCWSTR name, BSTR* out)
 
 BOOL STDMETHODCALLTYPE TSettingsStore::ReadBoolean(LPCWSTR name)
 {
+    {
+        // A Boolean a host wrote as text reads back as what it says.
+        std::lock_guard guard(mutex_);
+        const Value* value = Find(Name(name));
+        if (value && (value->type == REG_SZ || value->type == REG_EXPAND_SZ)) {
+            const std::wstring text = TextOf(value->data);
+            if (lstrcmpiW(text.c_str(), L"true") == 0) {
+                return TRUE;
+            }
+            if (lstrcmpiW(text.c_str(), L"false") == 0) {
+                return FALSE;
+            }
+        }
+    }
     return ReadInteger(name) != 0 ? TRUE : FALSE;
 }
 
