@@ -24,10 +24,10 @@ public:
     // type, or another number, leaves the switch to decide.
     static bool Enabled();
     // Overrides debug mode and, when fileName is not empty, the log file (for tests).
-    static void Configure(bool enabled, const std::wstring& fileName = {});
+    static void Configure(bool enabled, const std::wstring &fileName = {});
     // Forgets the determination, so that the next call determines it afresh from source; the
     // log file becomes fileName, or the default beside the host executable when empty.
-    static void ResetForTesting(const TDebugModeSource& source = {}, const std::wstring& fileName = {});
+    static void ResetForTesting(const TDebugModeSource &source = {}, const std::wstring &fileName = {});
     // The log file's full name (the host executable's folder, then "debug.log").
     static std::wstring FileName();
 
@@ -37,7 +37,7 @@ public:
     // followed by a key cost nothing on the hot path with debug mode off.
     static void Log(std::wstring_view prefix, std::wstring_view text);
     // As Log, formatting the message first (only when enabled).
-    static void LogFmt(const wchar_t* format, ...);
+    static void LogFmt(const wchar_t *format, ...);
     // "hh:nn:ss:zzz: message"
     static void LogError(std::wstring_view message);
 
@@ -52,4 +52,4 @@ public:
 // The class name as failure lines show it: without its leading "T".
 std::wstring ClassNameForLog(std::wstring_view className);
 
-}  // namespace tidyhive
+} // namespace tidyhive
