@@ -142,21 +142,33 @@ void WriteLogLine(std::wstring_view message)
     AppendLine(fileName, line);
 }
 
+// A line that cannot be written is dropped: logging never becomes an error of its own.
+template <class Body> void Quietly(Body &&body) noexcept
+{
+    try {
+        body();
+    } catch (...) {
+    }
+}
+
 } // namespace
 
-bool DebugLog::Enabled()
+bool DebugLog::Enabled() noexcept
 {
     int mode = gMode.load(std::memory_order_acquire);
     if (mode != static_cast<int>(Mode::Unknown)) {
         return mode == static_cast<int>(Mode::On);
     }
-    TDebugModeSource source;
-    {
-        LogState &state = State();
-        std::lock_guard guard(state.mutex);
-        source = state.source;
-    }
-    const bool on = RegistrySaysDebug(source.keyPath) || CommandLineSaysDebug(source.commandLine);
+    bool on = false;
+    Quietly([&] {
+        TDebugModeSource source;
+        {
+            LogState &state = State();
+            std::lock_guard guard(state.mutex);
+            source = state.source;
+        }
+        on = RegistrySaysDebug(source.keyPath) || CommandLineSaysDebug(source.commandLine);
+    });
     int expected = static_cast<int>(Mode::Unknown);
     gMode.compare_exchange_strong(expected, static_cast<int>(on ? Mode::On : Mode::Off));
     return gMode.load(std::memory_order_acquire) == static_cast<int>(Mode::On);
@@ -191,50 +203,53 @@ std::wstring DebugLog::FileName()
     return fileName;
 }
 
-void DebugLog::Log(std::wstring_view message)
+void DebugLog::Log(std::wstring_view message) noexcept
 {
     if (!Enabled()) {
         return;
     }
-    WriteLogLine(message);
+    Quietly([&] { WriteLogLine(message); });
 }
 
-void DebugLog::Log(std::wstring_view prefix, std::wstring_view text)
+void DebugLog::Log(std::wstring_view prefix, std::wstring_view text) noexcept
 {
     if (!Enabled()) {
         return;
     }
-    std::wstring message(prefix);
-    message.append(text);
-    WriteLogLine(message);
+    Quietly([&] {
+        std::wstring message(prefix);
+        message.append(text);
+        WriteLogLine(message);
+    });
 }
 
-void DebugLog::LogFmt(const wchar_t *format, ...)
+void DebugLog::LogFmt(const wchar_t *format, ...) noexcept
 {
     if (!Enabled()) {
         return;
     }
     va_list args;
     va_start(args, format);
-    const std::wstring message = FormatTextV(format, args);
+    Quietly([&] { WriteLogLine(FormatTextV(format, args)); });
     va_end(args);
-    WriteLogLine(message);
 }
 
-void DebugLog::LogError(std::wstring_view message)
+void DebugLog::LogError(std::wstring_view message) noexcept
 {
     if (!Enabled()) {
         return;
     }
-    std::wstring fileName;
-    std::wstring hostName;
-    Names(fileName, hostName);
-    std::wstring line = TimeText();
-    line.append(L": ").append(message);
-    AppendLine(fileName, line);
+    Quietly([&] {
+        std::wstring fileName;
+        std::wstring hostName;
+        Names(fileName, hostName);
+        std::wstring line = TimeText();
+        line.append(L": ").append(message);
+        AppendLine(fileName, line);
+    });
 }
 
-void DebugLog::LogArguments(std::wstring_view key, std::wstring_view value, std::wstring_view data)
+void DebugLog::LogArguments(std::wstring_view key, std::wstring_view value, std::wstring_view data) noexcept
 {
     if (!Enabled()) {
         return;
@@ -244,12 +259,16 @@ void DebugLog::LogArguments(std::wstring_view key, std::wstring_view value, std:
     Log(L"AData: ", data);
 }
 
-void DebugLog::Failure(std::wstring_view className, std::wstring_view operation, std::wstring_view message)
+void DebugLog::Failure(std::wstring_view className, std::wstring_view operation,
+                       std::wstring_view message) noexcept
 {
     if (!Enabled()) {
         return;
     }
-    Log(ClassNameForLog(className) + L" - " + std::wstring(operation) + L" - " + std::wstring(message));
+    Quietly([&] {
+        WriteLogLine(ClassNameForLog(className) + L" - " + std::wstring(operation) + L" - " +
+                     std::wstring(message));
+    });
 }
 
 std::wstring ClassNameForLog(std::wstring_view className)
