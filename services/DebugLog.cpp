@@ -1,5 +1,6 @@
 #include "services/DebugLog.h"
 
+#include "services/OwnedHandle.h"
 #include "services/Text.h"
 
 #include <windows.h>
@@ -7,6 +8,8 @@
 
 #include <atomic>
 #include <cstdarg>
+#include <memory>
+#include <type_traits>
 #include <mutex>
 
 namespace tidyhive {
@@ -24,9 +27,9 @@ struct LogState {
     std::wstring hostName;
 };
 
-LogState& State()
+LogState &State()
 {
-    static LogState* state = new LogState();  // lines may still come while the process ends
+    static LogState *state = new LogState(); // lines may still come while the process ends
     return *state;
 }
 
@@ -47,28 +50,32 @@ std::wstring ModuleFileName(HMODULE module)
 }
 
 // Only an integer 1 switches debug mode on; anything else leaves the command line to decide.
-bool RegistrySaysDebug(const std::wstring& keyPath)
+bool RegistrySaysDebug(const std::wstring &keyPath)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, keyPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    struct KeyCloser {
+        void operator()(HKEY key) const { RegCloseKey(key); }
+    };
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, keyPath.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) {
         return false;
     }
+    const std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser> key(opened);
     DWORD type = 0;
     DWORD value = 0;
     DWORD size = sizeof(value);
-    const LONG status = RegQueryValueExW(key, L"DebugMode", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-    RegCloseKey(key);
+    const LONG status =
+        RegQueryValueExW(key.get(), L"DebugMode", nullptr, &type, reinterpret_cast<BYTE *>(&value), &size);
     return status == ERROR_SUCCESS && type == REG_DWORD && size == sizeof(value) && value == 1;
 }
 
-bool CommandLineSaysDebug(const std::optional<std::wstring>& commandLine)
+bool CommandLineSaysDebug(const std::optional<std::wstring> &commandLine)
 {
     const std::wstring line = commandLine ? *commandLine : std::wstring(GetCommandLineW());
     if (line.empty()) {
-        return false;  // CommandLineToArgvW would answer the executable's own name
+        return false; // CommandLineToArgvW would answer the executable's own name
     }
     int count = 0;
-    LPWSTR* args = CommandLineToArgvW(line.c_str(), &count);
+    LPWSTR *args = CommandLineToArgvW(line.c_str(), &count);
     if (!args) {
         return false;
     }
@@ -77,7 +84,7 @@ bool CommandLineSaysDebug(const std::optional<std::wstring>& commandLine)
     return result;
 }
 
-void EnsureNamesLocked(LogState& state)
+void EnsureNamesLocked(LogState &state)
 {
     if (!state.fileName.empty() && !state.hostName.empty()) {
         return;
@@ -91,9 +98,9 @@ void EnsureNamesLocked(LogState& state)
     }
 }
 
-void Names(std::wstring& fileName, std::wstring& hostName)
+void Names(std::wstring &fileName, std::wstring &hostName)
 {
-    LogState& state = State();
+    LogState &state = State();
     std::lock_guard guard(state.mutex);
     EnsureNamesLocked(state);
     fileName = state.fileName;
@@ -110,19 +117,19 @@ std::wstring TimeText()
 // One open-append-close per line. Append-only access puts every write at the end of the
 // file; the guard keeps the host's thread and a worker from overwriting each other's line
 // where the system does not make such writes atomic (Wine does not).
-void AppendLine(const std::wstring& fileName, const std::wstring& line)
+void AppendLine(const std::wstring &fileName, const std::wstring &line)
 {
-    static std::mutex* appendMutex = new std::mutex();
+    static std::mutex *appendMutex = new std::mutex();
     std::lock_guard guard(*appendMutex);
-    HANDLE file = CreateFileW(fileName.c_str(), GENERIC_READ | FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return;  // nowhere to write: the line is dropped
+    const TOwnedHandle file(CreateFileW(fileName.c_str(), GENERIC_READ | FILE_APPEND_DATA,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        return; // nowhere to write: the line is dropped
     }
     const std::string bytes = WideToUtf8(line + L"\r\n");
     DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
+    WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
 void WriteLogLine(std::wstring_view message)
@@ -135,40 +142,52 @@ void WriteLogLine(std::wstring_view message)
     AppendLine(fileName, line);
 }
 
-}  // namespace
+// A line that cannot be written is dropped: logging never becomes an error of its own.
+template <class Body> void Quietly(Body &&body) noexcept
+{
+    try {
+        body();
+    } catch (...) {
+    }
+}
 
-bool DebugLog::Enabled()
+} // namespace
+
+bool DebugLog::Enabled() noexcept
 {
     int mode = gMode.load(std::memory_order_acquire);
     if (mode != static_cast<int>(Mode::Unknown)) {
         return mode == static_cast<int>(Mode::On);
     }
-    TDebugModeSource source;
-    {
-        LogState& state = State();
-        std::lock_guard guard(state.mutex);
-        source = state.source;
-    }
-    const bool on = RegistrySaysDebug(source.keyPath) || CommandLineSaysDebug(source.commandLine);
+    bool on = false;
+    Quietly([&] {
+        TDebugModeSource source;
+        {
+            LogState &state = State();
+            std::lock_guard guard(state.mutex);
+            source = state.source;
+        }
+        on = RegistrySaysDebug(source.keyPath) || CommandLineSaysDebug(source.commandLine);
+    });
     int expected = static_cast<int>(Mode::Unknown);
     gMode.compare_exchange_strong(expected, static_cast<int>(on ? Mode::On : Mode::Off));
     return gMode.load(std::memory_order_acquire) == static_cast<int>(Mode::On);
 }
 
-void DebugLog::Configure(bool enabled, const std::wstring& fileName)
+void DebugLog::Configure(bool enabled, const std::wstring &fileName)
 {
     if (!fileName.empty()) {
-        LogState& state = State();
+        LogState &state = State();
         std::lock_guard guard(state.mutex);
         state.fileName = fileName;
     }
     gMode.store(static_cast<int>(enabled ? Mode::On : Mode::Off), std::memory_order_release);
 }
 
-void DebugLog::ResetForTesting(const TDebugModeSource& source, const std::wstring& fileName)
+void DebugLog::ResetForTesting(const TDebugModeSource &source, const std::wstring &fileName)
 {
     {
-        LogState& state = State();
+        LogState &state = State();
         std::lock_guard guard(state.mutex);
         state.source = source;
         state.fileName = fileName;
@@ -184,50 +203,53 @@ std::wstring DebugLog::FileName()
     return fileName;
 }
 
-void DebugLog::Log(std::wstring_view message)
+void DebugLog::Log(std::wstring_view message) noexcept
 {
     if (!Enabled()) {
         return;
     }
-    WriteLogLine(message);
+    Quietly([&] { WriteLogLine(message); });
 }
 
-void DebugLog::Log(std::wstring_view prefix, std::wstring_view text)
+void DebugLog::Log(std::wstring_view prefix, std::wstring_view text) noexcept
 {
     if (!Enabled()) {
         return;
     }
-    std::wstring message(prefix);
-    message.append(text);
-    WriteLogLine(message);
+    Quietly([&] {
+        std::wstring message(prefix);
+        message.append(text);
+        WriteLogLine(message);
+    });
 }
 
-void DebugLog::LogFmt(const wchar_t* format, ...)
+void DebugLog::LogFmt(const wchar_t *format, ...) noexcept
 {
     if (!Enabled()) {
         return;
     }
     va_list args;
     va_start(args, format);
-    const std::wstring message = FormatTextV(format, args);
+    Quietly([&] { WriteLogLine(FormatTextV(format, args)); });
     va_end(args);
-    WriteLogLine(message);
 }
 
-void DebugLog::LogError(std::wstring_view message)
+void DebugLog::LogError(std::wstring_view message) noexcept
 {
     if (!Enabled()) {
         return;
     }
-    std::wstring fileName;
-    std::wstring hostName;
-    Names(fileName, hostName);
-    std::wstring line = TimeText();
-    line.append(L": ").append(message);
-    AppendLine(fileName, line);
+    Quietly([&] {
+        std::wstring fileName;
+        std::wstring hostName;
+        Names(fileName, hostName);
+        std::wstring line = TimeText();
+        line.append(L": ").append(message);
+        AppendLine(fileName, line);
+    });
 }
 
-void DebugLog::LogArguments(std::wstring_view key, std::wstring_view value, std::wstring_view data)
+void DebugLog::LogArguments(std::wstring_view key, std::wstring_view value, std::wstring_view data) noexcept
 {
     if (!Enabled()) {
         return;
@@ -237,12 +259,16 @@ void DebugLog::LogArguments(std::wstring_view key, std::wstring_view value, std:
     Log(L"AData: ", data);
 }
 
-void DebugLog::Failure(std::wstring_view className, std::wstring_view operation, std::wstring_view message)
+void DebugLog::Failure(std::wstring_view className, std::wstring_view operation,
+                       std::wstring_view message) noexcept
 {
     if (!Enabled()) {
         return;
     }
-    Log(ClassNameForLog(className) + L" - " + std::wstring(operation) + L" - " + std::wstring(message));
+    Quietly([&] {
+        WriteLogLine(ClassNameForLog(className) + L" - " + std::wstring(operation) + L" - " +
+                     std::wstring(message));
+    });
 }
 
 std::wstring ClassNameForLog(std::wstring_view className)
@@ -253,4 +279,4 @@ std::wstring ClassNameForLog(std::wstring_view className)
     return std::wstring(className);
 }
 
-}  // namespace tidyhive
+} // namespace tidyhive

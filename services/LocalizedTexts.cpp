@@ -15,13 +15,13 @@ namespace {
 
 constexpr size_t kCount = static_cast<size_t>(TextKey::Count);
 
-constexpr std::array<const wchar_t*, kCount> kNames = {
+constexpr std::array<const wchar_t *, kCount> kNames = {
 #define TIDYHIVE_TEXT(key, text) L## #key,
 #include "services/LocalizedTextList.inc"
 #undef TIDYHIVE_TEXT
 };
 
-constexpr std::array<const wchar_t*, kCount> kDefaults = {
+constexpr std::array<const wchar_t *, kCount> kDefaults = {
 #define TIDYHIVE_TEXT(key, text) text,
 #include "services/LocalizedTextList.inc"
 #undef TIDYHIVE_TEXT
@@ -40,9 +40,9 @@ struct TextVariables {
     }
 };
 
-TextVariables& Variables()
+TextVariables &Variables()
 {
-    static TextVariables* variables = new TextVariables();  // lives until the process ends
+    static TextVariables *variables = new TextVariables(); // lives until the process ends
     return *variables;
 }
 
@@ -66,10 +66,10 @@ std::wstring EngineFileName()
     return buffer;
 }
 
-void ChooseLanguage(ILocalizer* localizer)
+void ChooseLanguage(ILocalizer *localizer)
 {
-    ISettingsStore* options = GetOptions();
-    IGlobals* globals = GetGlobals();
+    ISettingsStore *options = GetOptions();
+    IGlobals *globals = GetGlobals();
     const std::wstring settingsPath = SiblingText(globals, &IGlobals::GetSettingsPath);
     options->Open(HKEY_CURRENT_USER, (settingsPath + L"Settings").c_str());
 
@@ -87,7 +87,17 @@ void ChooseLanguage(ILocalizer* localizer)
     localizer->SetLanguageOption(0);
 }
 
-}  // namespace
+// The localiser cannot write the engine's log itself: it tells why a language file was not
+// used, and the engine writes that as one line.
+void LogLanguageProblem(ILocalizer *localizer)
+{
+    TBstr problem;
+    if (localizer->GetLoadProblem(problem.Out()) == S_OK) {
+        DebugLog::Log(L"Localizer - SetLanguage - ", problem.Str());
+    }
+}
+
+} // namespace
 
 std::wstring LoadText(TextKey key)
 {
@@ -95,18 +105,18 @@ std::wstring LoadText(TextKey key)
     if (index >= kCount) {
         return {};
     }
-    TextVariables& variables = Variables();
+    TextVariables &variables = Variables();
     std::shared_lock guard(variables.mutex);
     return FromBstr(variables.values[index]);
 }
 
-const wchar_t* TextKeyName(TextKey key)
+const wchar_t *TextKeyName(TextKey key)
 {
     const size_t index = static_cast<size_t>(key);
     return index < kCount ? kNames[index] : L"";
 }
 
-const wchar_t* DefaultText(TextKey key)
+const wchar_t *DefaultText(TextKey key)
 {
     const size_t index = static_cast<size_t>(key);
     return index < kCount ? kDefaults[index] : L"";
@@ -114,18 +124,32 @@ const wchar_t* DefaultText(TextKey key)
 
 void InitializeLocalizedTexts()
 {
-    ILocalizer* localizer = GetLocalizer();
-    GetHelper();
-    TextVariables& variables = Variables();
-    std::unique_lock guard(variables.mutex);
-    for (size_t i = 0; i < kCount; ++i) {
-        localizer->RegisterText(kNames[i], &variables.values[i]);
-    }
-    try {
-        ChooseLanguage(localizer);
-    } catch (...) {
-        DebugLog::Log(L"Language could not be chosen: the English texts stay");
-    }
+    static std::once_flag once;
+    std::call_once(once, [] {
+        ILocalizer *localizer = GetLocalizer();
+        GetHelper();
+        TextVariables &variables = Variables();
+        std::unique_lock guard(variables.mutex);
+        for (size_t i = 0; i < kCount; ++i) {
+            localizer->RegisterText(kNames[i], &variables.values[i]);
+        }
+        try {
+            ChooseLanguage(localizer);
+            LogLanguageProblem(localizer);
+        } catch (...) {
+            DebugLog::Log(L"Language could not be chosen: the English texts stay");
+        }
+    });
 }
 
-}  // namespace tidyhive
+void SetTextLanguage(const std::wstring &language)
+{
+    InitializeLocalizedTexts();
+    ILocalizer *localizer = GetLocalizer();
+    std::unique_lock guard(Variables().mutex);
+    localizer->SetLanguage(language.c_str());
+    localizer->SetLanguageOption(0);
+    LogLanguageProblem(localizer);
+}
+
+} // namespace tidyhive

@@ -12,7 +12,7 @@ namespace {
 
 static_assert(sizeof(wchar_t) == sizeof(PCRE2_UCHAR), "the engine's text must be UTF-16");
 
-PCRE2_SPTR AsPcre(const std::wstring& text)
+PCRE2_SPTR AsPcre(const std::wstring &text)
 {
     return reinterpret_cast<PCRE2_SPTR>(text.c_str());
 }
@@ -24,7 +24,7 @@ std::wstring ErrorText(int code)
     if (length < 0) {
         return FormatText(L"error %d", code);
     }
-    return std::wstring(reinterpret_cast<const wchar_t*>(buffer), static_cast<size_t>(length));
+    return std::wstring(reinterpret_cast<const wchar_t *>(buffer), static_cast<size_t>(length));
 }
 
 // UTF-16 throughout: caseless matching then folds every letter, not only ASCII. A subject
@@ -38,13 +38,13 @@ uint32_t CompileFlagsOf(TPerlRegExOptions options)
         uint32_t flag;
     };
     static constexpr Mapping kMappings[] = {
-        {preCaseLess, PCRE2_CASELESS},   {preMultiLine, PCRE2_MULTILINE},
-        {preSingleLine, PCRE2_DOTALL},   {preExtended, PCRE2_EXTENDED},
-        {preAnchored, PCRE2_ANCHORED},   {preDollarEndOnly, PCRE2_DOLLAR_ENDONLY},
+        {preCaseLess, PCRE2_CASELESS}, {preMultiLine, PCRE2_MULTILINE},
+        {preSingleLine, PCRE2_DOTALL}, {preExtended, PCRE2_EXTENDED},
+        {preAnchored, PCRE2_ANCHORED}, {preDollarEndOnly, PCRE2_DOLLAR_ENDONLY},
         {preUnGreedy, PCRE2_UNGREEDY},
     };
     uint32_t flags = kAlwaysCompileFlags;
-    for (const Mapping& mapping : kMappings) {
+    for (const Mapping &mapping : kMappings) {
         if (options & mapping.option) {
             flags |= mapping.flag;
         }
@@ -74,14 +74,17 @@ uint32_t MatchOptionsOf(TPerlRegExMatchFlags flags)
     return options;
 }
 
-int ClampedLength(const std::wstring& text)
+int ClampedLength(const std::wstring &text)
 {
     return text.size() > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(text.size());
 }
 
-}  // namespace
+} // namespace
 
-EPerlRegEx::EPerlRegEx(const std::wstring& message) : std::runtime_error(WideToUtf8(message)), message_(message) {}
+EPerlRegEx::EPerlRegEx(const std::wstring &message)
+    : std::runtime_error(WideToUtf8(message)), message_(message)
+{
+}
 
 TPerlRegEx::TPerlRegEx()
 {
@@ -159,13 +162,13 @@ void TPerlRegEx::Compile()
     pcre2_set_compile_extra_options(context_, extraFlags_);
     int errorCode = 0;
     PCRE2_SIZE errorOffset = 0;
-    pcre2_code* code =
+    pcre2_code *code =
         pcre2_compile(AsPcre(regEx_), regEx_.size(), compileFlags_, &errorCode, &errorOffset, context_);
     if (!code) {
         throw EPerlRegEx(FormatText(L"TPerlRegEx.Compile() - Error in regex at offset %d: %s",
                                     static_cast<int>(errorOffset), ErrorText(errorCode).c_str()));
     }
-    pcre2_match_data* matchData = pcre2_match_data_create_from_pattern(code, nullptr);
+    pcre2_match_data *matchData = pcre2_match_data_create_from_pattern(code, nullptr);
     if (!matchData) {
         pcre2_code_free(code);
         throw std::bad_alloc();
@@ -223,7 +226,7 @@ bool TPerlRegEx::Search(size_t startOffset)
         return false;
     }
     matchResult_ = result;
-    const PCRE2_SIZE* vector = pcre2_get_ovector_pointer(matchData_);
+    const PCRE2_SIZE *vector = pcre2_get_ovector_pointer(matchData_);
     offsets_.assign(static_cast<size_t>(result) * 2, 0);
     for (size_t i = 0; i < offsets_.size(); i += 2) {
         if (vector[i] == PCRE2_UNSET || vector[i + 1] == PCRE2_UNSET) {
@@ -235,7 +238,7 @@ bool TPerlRegEx::Search(size_t startOffset)
     }
     start_ = offsets_[1];
     if (offsets_[0] == offsets_[1]) {
-        ++start_;  // an empty match must not hold the next search at the same place
+        ++start_; // an empty match must not hold the next search at the same place
     }
     if (OnMatch) {
         OnMatch(*this);
@@ -294,4 +297,4 @@ void TPerlRegEx::ClearMatch()
     offsets_.clear();
 }
 
-}  // namespace tidyhive
+} // namespace tidyhive

@@ -23,25 +23,25 @@ namespace tidyhive {
 
 // Compile options, one bit each, in declaration order.
 enum TPerlRegExOption : unsigned {
-    preCaseLess = 1u << 0,       // PCRE2_CASELESS
-    preMultiLine = 1u << 1,      // PCRE2_MULTILINE
-    preSingleLine = 1u << 2,     // PCRE2_DOTALL: "." matches line breaks too
-    preExtended = 1u << 3,       // PCRE2_EXTENDED
-    preAnchored = 1u << 4,       // PCRE2_ANCHORED
-    preDollarEndOnly = 1u << 5,  // PCRE2_DOLLAR_ENDONLY
+    preCaseLess = 1u << 0,      // PCRE2_CASELESS
+    preMultiLine = 1u << 1,     // PCRE2_MULTILINE
+    preSingleLine = 1u << 2,    // PCRE2_DOTALL: "." matches line breaks too
+    preExtended = 1u << 3,      // PCRE2_EXTENDED
+    preAnchored = 1u << 4,      // PCRE2_ANCHORED
+    preDollarEndOnly = 1u << 5, // PCRE2_DOLLAR_ENDONLY
     // Strict escapes: a backslash before a letter or digit with no meaning is an error.
     // Without it such an escape stands for the character itself (PCRE2's
     // EXTRA_BAD_ESCAPE_IS_LITERAL), as the classic library behaved.
     preExtra = 1u << 6,
-    preUnGreedy = 1u << 7,  // PCRE2_UNGREEDY
+    preUnGreedy = 1u << 7, // PCRE2_UNGREEDY
 };
 using TPerlRegExOptions = unsigned;
 
 // Execution flags.
 enum TPerlRegExMatchFlag : unsigned {
-    preNotBOL = 1u << 0,    // PCRE2_NOTBOL
-    preNotEOL = 1u << 1,    // PCRE2_NOTEOL
-    preNotEmpty = 1u << 2,  // PCRE2_NOTEMPTY
+    preNotBOL = 1u << 0,   // PCRE2_NOTBOL
+    preNotEOL = 1u << 1,   // PCRE2_NOTEOL
+    preNotEmpty = 1u << 2, // PCRE2_NOTEMPTY
 };
 using TPerlRegExMatchFlags = unsigned;
 
@@ -52,8 +52,8 @@ inline constexpr TPerlRegExOptions kEngineRegExOptions = preCaseLess | preSingle
 // what() is UTF-8; Message() gives the text as the engine logs it.
 class EPerlRegEx : public std::runtime_error {
 public:
-    explicit EPerlRegEx(const std::wstring& message);
-    const std::wstring& Message() const { return message_; }
+    explicit EPerlRegEx(const std::wstring &message);
+    const std::wstring &Message() const { return message_; }
 
 private:
     std::wstring message_;
@@ -66,10 +66,10 @@ public:
     // As above, then Options := options (and RegEx := regEx when given).
     explicit TPerlRegEx(TPerlRegExOptions options, std::wstring_view regEx = {});
     ~TPerlRegEx();
-    TPerlRegEx(const TPerlRegEx&) = delete;
-    TPerlRegEx& operator=(const TPerlRegEx&) = delete;
+    TPerlRegEx(const TPerlRegEx &) = delete;
+    TPerlRegEx &operator=(const TPerlRegEx &) = delete;
 
-    const std::wstring& RegEx() const { return regEx_; }
+    const std::wstring &RegEx() const { return regEx_; }
     // A different text discards the compiled pattern and the match results; the same text
     // keeps them.
     void SetRegEx(std::wstring_view regEx);
@@ -81,7 +81,7 @@ public:
     TPerlRegExMatchFlags MatchFlags() const { return matchFlags_; }
     void SetMatchFlags(TPerlRegExMatchFlags flags) { matchFlags_ = flags; }
 
-    const std::wstring& Subject() const { return subject_; }
+    const std::wstring &Subject() const { return subject_; }
     // Start := 1, Stop := the subject's length, match results cleared.
     void SetSubject(std::wstring_view subject);
 
@@ -93,7 +93,7 @@ public:
     void SetStop(int stop);
 
     // Called with the object after each successful match.
-    std::function<void(TPerlRegEx&)> OnMatch;
+    std::function<void(TPerlRegEx &)> OnMatch;
 
     bool Compiled() const { return code_ != nullptr; }
     bool Studied() const { return studied_; }
@@ -149,14 +149,14 @@ private:
     int stop_ = 0;
     bool studied_ = false;
     int matchResult_ = 0;
-    std::vector<int> offsets_;  // 1-based start and end (exclusive) per group; 0 when unset
+    std::vector<int> offsets_; // 1-based start and end (exclusive) per group; 0 when unset
 
     unsigned compileFlags_ = 0;
     unsigned extraFlags_ = 0;
-    pcre2_real_code_16* code_ = nullptr;
-    pcre2_real_match_data_16* matchData_ = nullptr;
-    pcre2_real_compile_context_16* context_ = nullptr;  // carries the tables and extra options
-    const unsigned char* tables_ = nullptr;
+    pcre2_real_code_16 *code_ = nullptr;
+    pcre2_real_match_data_16 *matchData_ = nullptr;
+    pcre2_real_compile_context_16 *context_ = nullptr; // carries the tables and extra options
+    const unsigned char *tables_ = nullptr;
 };
 
-}  // namespace tidyhive
+} // namespace tidyhive

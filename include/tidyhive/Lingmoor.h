@@ -1,5 +1,9 @@
 // Lingmoor.dll: the localiser. The engine registers every text variable with it; when a
 // language other than English is chosen, it writes the translations into the variables.
+// Translations come from "<language folder>\<language>.lng" (format: lang/README.md).
+//
+// Variables are written only inside RegisterText, SetLanguage, SetLanguageFolder and
+// Reload; the caller keeps every reader of the variables out while it makes these calls.
 #pragma once
 
 #include <windows.h>
@@ -28,7 +32,10 @@ struct ILocalizer : IUnknown {
     virtual void STDMETHODCALLTYPE SetLanguageFolder(LPCWSTR folder) = 0;               // 13
     // Forgets every registered variable (the engine calls it before it unloads).
     virtual void STDMETHODCALLTYPE UnregisterAll() = 0;                                 // 14
-    virtual HRESULT STDMETHODCALLTYPE Reserved15() = 0;                                 // 15
+    // Why the chosen language's texts could not be used (a missing or malformed language
+    // file): S_OK with the reason, or S_FALSE and null when the last load went well. The
+    // engine writes the reason to its debug log.
+    virtual HRESULT STDMETHODCALLTYPE GetLoadProblem(BSTR* problem) = 0;                // 15
     // Registers a text variable under key. The variable holds the default (English) text;
     // the localiser may replace it (SysFreeString the old, store a new BSTR) now and
     // whenever the language changes. The variable must outlive the registration.

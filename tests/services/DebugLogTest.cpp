@@ -19,15 +19,15 @@ namespace {
 using testing::TTestFolder;
 using testing::TTestKey;
 
-bool FileExists(const std::wstring& path)
+bool FileExists(const std::wstring &path)
 {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::string ReadWholeFile(const std::wstring& path)
+std::string ReadWholeFile(const std::wstring &path)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return {};
     }
@@ -42,7 +42,7 @@ std::string ReadWholeFile(const std::wstring& path)
 }
 
 // Lines without their CR LF; a last piece without CR LF is kept as it is.
-std::vector<std::string> SplitLines(const std::string& content)
+std::vector<std::string> SplitLines(const std::string &content)
 {
     std::vector<std::string> lines;
     size_t begin = 0;
@@ -115,30 +115,39 @@ TEST_F(DebugLogTest, DebugModeComesFromAnIntegerOneOrTheSwitch)
     enum class Value { None, Dword0, Dword1, Dword2, String1 };
     struct Case {
         Value value;
-        const wchar_t* commandLine;
+        const wchar_t *commandLine;
         bool expected;
     };
     const Case cases[] = {
         {Value::None, L"host.exe", false},
         {Value::None, L"host.exe -debug", true},
         {Value::None, L"\"C:\\Program Files\\host.exe\" -DEBUG", true},
-        {Value::None, L"host.exe /scan -debug", false},  // only the first parameter counts
+        {Value::None, L"host.exe /scan -debug", false}, // only the first parameter counts
         {Value::None, L"host.exe -debugging", false},
         {Value::Dword1, L"host.exe", true},
         {Value::Dword0, L"host.exe", false},
-        {Value::Dword0, L"host.exe -debug", true},  // a 0 leaves the switch effective
+        {Value::Dword0, L"host.exe -debug", true}, // a 0 leaves the switch effective
         {Value::Dword2, L"host.exe", false},
-        {Value::String1, L"host.exe", false},  // only an integer 1 counts
+        {Value::String1, L"host.exe", false}, // only an integer 1 counts
         {Value::String1, L"host.exe -Debug", true},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         TTestKey key(L"DebugMode");
         switch (c.value) {
-        case Value::None: break;
-        case Value::Dword0: key.SetDword(L"", L"DebugMode", 0); break;
-        case Value::Dword1: key.SetDword(L"", L"DebugMode", 1); break;
-        case Value::Dword2: key.SetDword(L"", L"DebugMode", 2); break;
-        case Value::String1: key.SetString(L"", L"DebugMode", L"1"); break;
+        case Value::None:
+            break;
+        case Value::Dword0:
+            key.SetDword(L"", L"DebugMode", 0);
+            break;
+        case Value::Dword1:
+            key.SetDword(L"", L"DebugMode", 1);
+            break;
+        case Value::Dword2:
+            key.SetDword(L"", L"DebugMode", 2);
+            break;
+        case Value::String1:
+            key.SetString(L"", L"DebugMode", L"1");
+            break;
         }
         const std::wstring file = folder_.Path() + L"case.log";
         DeleteFileW(file.c_str());
@@ -148,7 +157,8 @@ TEST_F(DebugLogTest, DebugModeComesFromAnIntegerOneOrTheSwitch)
             DebugLog::LogError(L"error");
             DebugLog::LogFmt(L"%d", i);
         }
-        const std::string label = "value case " + std::to_string(static_cast<int>(c.value)) + ", command line \"" +
+        const std::string label = "value case " + std::to_string(static_cast<int>(c.value)) +
+                                  ", command line \"" +
                                   std::string(c.commandLine, c.commandLine + wcslen(c.commandLine)) + "\"";
         EXPECT_EQ(DebugLog::Enabled(), c.expected) << label;
         EXPECT_EQ(FileExists(file), c.expected) << label;
@@ -186,7 +196,7 @@ TEST_F(DebugLogTest, LinesFromTwoThreadsAreAllKeptWhole)
 {
     DebugLog::Configure(true, LogFile());
     constexpr int kLines = 200;
-    auto writer = [](const wchar_t* name) {
+    auto writer = [](const wchar_t *name) {
         for (int i = 0; i < kLines; ++i) {
             DebugLog::LogFmt(L"%s line %03d with some padding to make it longer", name, i);
         }
@@ -197,8 +207,9 @@ TEST_F(DebugLogTest, LinesFromTwoThreadsAreAllKeptWhole)
     second.join();
     const std::vector<std::string> lines = SplitLines(ReadWholeFile(LogFile()));
     EXPECT_EQ(lines.size(), 2u * kLines);
-    const std::regex whole(R"(\d{2}:\d{2}:\d{2}:\d{3}: \(.+\) (first|second) line \d{3} with some padding to make it longer)");
-    for (const std::string& line : lines) {
+    const std::regex whole(
+        R"(\d{2}:\d{2}:\d{2}:\d{3}: \(.+\) (first|second) line \d{3} with some padding to make it longer)");
+    for (const std::string &line : lines) {
         EXPECT_TRUE(std::regex_match(line, whole)) << "damaged line: " << line;
     }
 }
@@ -230,9 +241,10 @@ TEST_F(DebugLogTest, HostProcessWritesBesideItsExecutableOnlyWithTheSwitch)
     probe.resize(probe.find_last_of(L'\\') + 1);
     probe += L"debug_log_probe.exe";
     const std::wstring copy = folder_.Path() + L"debug_log_probe.exe";
-    ASSERT_TRUE(CopyFileW(probe.c_str(), copy.c_str(), FALSE)) << "cannot copy the probe, error " << GetLastError();
+    ASSERT_TRUE(CopyFileW(probe.c_str(), copy.c_str(), FALSE))
+        << "cannot copy the probe, error " << GetLastError();
 
-    auto run = [&](const std::wstring& arguments) -> DWORD {
+    auto run = [&](const std::wstring &arguments) -> DWORD {
         std::wstring commandLine = L"\"" + copy + L"\"" + arguments;
         STARTUPINFOW startup = {};
         startup.cb = sizeof(startup);
@@ -256,10 +268,11 @@ TEST_F(DebugLogTest, HostProcessWritesBesideItsExecutableOnlyWithTheSwitch)
     const std::vector<std::string> lines = SplitLines(ReadWholeFile(LogFile()));
     ASSERT_EQ(lines.size(), 3u) << ReadWholeFile(LogFile());
     const std::string time = R"(\d{2}:\d{2}:\d{2}:\d{3})";
-    EXPECT_TRUE(std::regex_match(lines[0], std::regex(time + R"(: \(debug_log_probe\.exe\) Probe trace)"))) << lines[0];
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex(time + R"(: \(debug_log_probe\.exe\) Probe trace)")))
+        << lines[0];
     EXPECT_TRUE(std::regex_match(lines[1], std::regex(time + R"(: Probe error)"))) << lines[1];
-    EXPECT_TRUE(std::regex_match(lines[2],
-                                 std::regex(time + R"(: \(debug_log_probe\.exe\) Call to Unlock without previous Lock)")))
+    EXPECT_TRUE(std::regex_match(
+        lines[2], std::regex(time + R"(: \(debug_log_probe\.exe\) Call to Unlock without previous Lock)")))
         << lines[2];
 }
 
@@ -277,7 +290,7 @@ TEST_F(DebugLogTest, UnlockWithoutLockIsLoggedAndHarmless)
     EXPECT_EQ(lock.Count(), 2);
     lock.Unlock();
     lock.Unlock();
-    lock.Unlock();  // one too many
+    lock.Unlock(); // one too many
     EXPECT_EQ(lock.Count(), 0);
     // The section is free again: another thread can take it.
     bool taken = false;
@@ -291,10 +304,10 @@ TEST_F(DebugLogTest, UnlockWithoutLockIsLoggedAndHarmless)
 
     const std::vector<std::string> lines = SplitLines(ReadWholeFile(LogFile()));
     ASSERT_EQ(lines.size(), 3u) << ReadWholeFile(LogFile());
-    for (const std::string& line : lines) {
+    for (const std::string &line : lines) {
         EXPECT_NE(line.find(") Call to Unlock without previous Lock"), std::string::npos) << line;
     }
 }
 
-}  // namespace
-}  // namespace tidyhive
+} // namespace
+} // namespace tidyhive

@@ -11,25 +11,25 @@
 namespace tidyhive {
 namespace {
 
-std::string Narrow(const std::wstring& text)
+std::string Narrow(const std::wstring &text)
 {
     return WideToUtf8(text);
 }
 
 // Match with the engine's options; the matched text, or "<none>".
-std::wstring EngineMatch(const std::wstring& regEx, const std::wstring& subject)
+std::wstring EngineMatch(const std::wstring &regEx, const std::wstring &subject)
 {
     TPerlRegEx re(kEngineRegExOptions, regEx);
     re.SetSubject(subject);
     return re.Match() ? re.MatchedText() : L"<none>";
 }
 
-std::wstring CompileError(const std::wstring& regEx, TPerlRegExOptions options = kEngineRegExOptions)
+std::wstring CompileError(const std::wstring &regEx, TPerlRegExOptions options = kEngineRegExOptions)
 {
     TPerlRegEx re(options, regEx);
     try {
         re.Compile();
-    } catch (const EPerlRegEx& error) {
+    } catch (const EPerlRegEx &error) {
         EXPECT_EQ(Utf8ToWide(error.what()), error.Message());
         return error.Message();
     }
@@ -55,17 +55,17 @@ TEST(PerlRegExTest, NoEmptyMatchIsTheDefault)
     EXPECT_EQ(re.MatchedLength(), 0);
 
     struct Case {
-        const wchar_t* regEx;
-        const wchar_t* subject;
-        const wchar_t* expected;
+        const wchar_t *regEx;
+        const wchar_t *subject;
+        const wchar_t *expected;
     };
     const Case cases[] = {
         {LR"(([^\|\?:\*<>/\"]+[\\]?)*)", L"Windows\\System32", L"Windows\\System32"},
-        {L"x*", L"bbb", L"<none>"},  // every position offers only an empty match
+        {L"x*", L"bbb", L"<none>"}, // every position offers only an empty match
         {L"x*", L"bbxx", L"xx"},
         {L"^", L"abc", L"<none>"},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         EXPECT_EQ(EngineMatch(c.regEx, c.subject), c.expected)
             << Narrow(c.regEx) << " on \"" << Narrow(c.subject) << "\"";
     }
@@ -81,11 +81,11 @@ TEST(PerlRegExTest, CompiledPatternIsKeptUntilExpressionOrOptionsChange)
     re.Study();
     EXPECT_TRUE(re.Studied());
 
-    re.SetRegEx(L"abc");  // same text
+    re.SetRegEx(L"abc"); // same text
     EXPECT_TRUE(re.Compiled());
     EXPECT_TRUE(re.Studied());
     EXPECT_EQ(re.MatchedText(), L"ABC") << "the match results were discarded by an unchanged expression";
-    re.SetOptions(kEngineRegExOptions);  // same options
+    re.SetOptions(kEngineRegExOptions); // same options
     EXPECT_TRUE(re.Compiled());
 
     re.SetRegEx(L"x+");
@@ -140,7 +140,8 @@ TEST(PerlRegExTest, NamedGroupsHaveTheirNumbers)
     EXPECT_EQ(re.GroupText(re.GroupNumber(L"drive")), L"C:\\");
     EXPECT_EQ(re.MatchedText(), L"C:\\Program Files\\App\\app.exe");
 
-    re.SetRegEx(L"\\{(?P<guid>[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12})\\}(?P<option>,\\d+)?");
+    re.SetRegEx(
+        L"\\{(?P<guid>[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12})\\}(?P<option>,\\d+)?");
     re.SetSubject(L"x {01234567-89ab-CDEF-0123-456789abcdef},7");
     ASSERT_TRUE(re.Match());
     EXPECT_EQ(re.GroupNumber(L"guid"), 1);
@@ -153,30 +154,34 @@ TEST(PerlRegExTest, EmptyAndMalformedExpressionsGiveTheirMessages)
 {
     TPerlRegEx empty;
     empty.SetSubject(L"abc");
-    for (auto call : {+[](TPerlRegEx& re) { re.Compile(); }, +[](TPerlRegEx& re) { re.Match(); },
-                      +[](TPerlRegEx& re) { re.Study(); }}) {
+    for (auto call : {+[](TPerlRegEx &re) { re.Compile(); }, +[](TPerlRegEx &re) { re.Match(); },
+                      +[](TPerlRegEx &re) { re.Study(); }}) {
         try {
             call(empty);
             ADD_FAILURE() << "an empty expression was accepted";
-        } catch (const EPerlRegEx& error) {
-            EXPECT_EQ(error.Message(), L"TPerlRegEx.Compile() - Please specify a regular expression in RegEx first");
+        } catch (const EPerlRegEx &error) {
+            EXPECT_EQ(error.Message(),
+                      L"TPerlRegEx.Compile() - Please specify a regular expression in RegEx first");
         }
     }
 
     struct Case {
-        const wchar_t* regEx;
-        const wchar_t* message;
+        const wchar_t *regEx;
+        const wchar_t *message;
     };
     const Case cases[] = {
         {L"(abc", L"TPerlRegEx.Compile() - Error in regex at offset 4: missing closing parenthesis"},
-        {L"*a", L"TPerlRegEx.Compile() - Error in regex at offset 0: quantifier does not follow a repeatable item"},
-        {L"ab[c", L"TPerlRegEx.Compile() - Error in regex at offset 4: missing terminating ] for character class"},
-        {L"a{3,1}", L"TPerlRegEx.Compile() - Error in regex at offset 5: numbers out of order in {} quantifier"},
+        {L"*a",
+         L"TPerlRegEx.Compile() - Error in regex at offset 0: quantifier does not follow a repeatable item"},
+        {L"ab[c",
+         L"TPerlRegEx.Compile() - Error in regex at offset 4: missing terminating ] for character class"},
+        {L"a{3,1}",
+         L"TPerlRegEx.Compile() - Error in regex at offset 5: numbers out of order in {} quantifier"},
         {L"(?P<x>a)(?P<x>b)",
          L"TPerlRegEx.Compile() - Error in regex at offset 14: two named subpatterns have the same name "
          L"(PCRE2_DUPNAMES not set)"},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         EXPECT_EQ(CompileError(c.regEx), c.message) << Narrow(c.regEx);
     }
 
@@ -193,25 +198,25 @@ TEST(PerlRegExTest, EmptyAndMalformedExpressionsGiveTheirMessages)
 TEST(PerlRegExTest, EngineObjectsIgnoreCaseAndLetDotMatchLineBreaks)
 {
     struct Case {
-        const wchar_t* regEx;
-        const wchar_t* subject;
-        const wchar_t* expected;
+        const wchar_t *regEx;
+        const wchar_t *subject;
+        const wchar_t *expected;
     };
     const Case cases[] = {
-        {LR"(^software\microsoft$)", L"SOFTWARE\\Microsoft", L"<none>"},  // "\m" is a plain "m"
+        {LR"(^software\microsoft$)", L"SOFTWARE\\Microsoft", L"<none>"}, // "\m" is a plain "m"
         {LR"(^software\\microsoft$)", L"SOFTWARE\\Microsoft", L"SOFTWARE\\Microsoft"},
         {L"^\\.[a-z0-9]+$", L".TXT", L".TXT"},
         {L"a.b", L"xa\nby", L"a\nb"},
-        {L"a.b", L"xa\r\nby", L"<none>"},  // one character only
+        {L"a.b", L"xa\r\nby", L"<none>"}, // one character only
         {L"a..b", L"xa\r\nby", L"a\r\nb"},
         {L"begin.*end", L"BEGIN\r\nmiddle\r\nEND", L"BEGIN\r\nmiddle\r\nEND"},
-        {L"soft", L"Microsoft Software", L"soft"},  // anywhere in the subject, first occurrence
-        {L"^b$", L"a\nb", L"<none>"},             // "^" and "$" are the subject's ends
-        {L"\u00c4rger", L"\u00e4RGER", L"\u00e4RGER"},  // letters beyond ASCII fold too
+        {L"soft", L"Microsoft Software", L"soft"},     // anywhere in the subject, first occurrence
+        {L"^b$", L"a\nb", L"<none>"},                  // "^" and "$" are the subject's ends
+        {L"\u00c4rger", L"\u00e4RGER", L"\u00e4RGER"}, // letters beyond ASCII fold too
         {L"\u0416", L"\u0436", L"\u0436"},
         {L"[A-Z]:\\\\", L"c:\\", L"c:\\"},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         EXPECT_EQ(EngineMatch(c.regEx, c.subject), c.expected)
             << Narrow(c.regEx) << " on \"" << Narrow(c.subject) << "\"";
     }
@@ -230,9 +235,9 @@ TEST(PerlRegExTest, EveryOptionAndFlagTakesEffect)
     struct Case {
         TPerlRegExOptions options;
         TPerlRegExMatchFlags flags;
-        const wchar_t* regEx;
-        const wchar_t* subject;
-        const wchar_t* expected;
+        const wchar_t *regEx;
+        const wchar_t *subject;
+        const wchar_t *expected;
     };
     const Case cases[] = {
         {preMultiLine, preNotEmpty, L"^b$", L"a\nb\nc", L"b"},
@@ -245,18 +250,18 @@ TEST(PerlRegExTest, EveryOptionAndFlagTakesEffect)
         {preDollarEndOnly, preNotEmpty, L"a$", L"a\n", L"<none>"},
         {0, preNotEmpty, L"a+", L"aaa", L"aaa"},
         {preUnGreedy, preNotEmpty, L"a+", L"aaa", L"a"},
-        {0, preNotEmpty, L"\\q", L"q", L"q"},  // lenient escapes without preExtra
+        {0, preNotEmpty, L"\\q", L"q", L"q"}, // lenient escapes without preExtra
         {0, preNotEmpty | preNotBOL, L"^a", L"abc", L"<none>"},
         {0, preNotEmpty | preNotEOL, L"c$", L"abc", L"<none>"},
         {0, preNotEmpty | preNotEOL, L"c", L"abc", L"c"},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         TPerlRegEx re(c.options, c.regEx);
         re.SetMatchFlags(c.flags);
         re.SetSubject(c.subject);
         const std::wstring got = re.Match() ? re.MatchedText() : L"<none>";
-        EXPECT_EQ(got, c.expected) << "options " << c.options << ", flags " << c.flags << ": " << Narrow(c.regEx)
-                                   << " on \"" << Narrow(c.subject) << "\"";
+        EXPECT_EQ(got, c.expected) << "options " << c.options << ", flags " << c.flags << ": "
+                                   << Narrow(c.regEx) << " on \"" << Narrow(c.subject) << "\"";
     }
 
     EXPECT_EQ(CompileError(L"\\q", preExtra),
@@ -270,7 +275,7 @@ TEST(PerlRegExTest, MatchNextWalksThroughTheSubject)
     std::vector<std::wstring> found;
     std::vector<int> offsets;
     int calls = 0;
-    re.OnMatch = [&](TPerlRegEx& self) {
+    re.OnMatch = [&](TPerlRegEx &self) {
         ++calls;
         EXPECT_EQ(&self, &re);
     };
@@ -319,13 +324,14 @@ TEST(PerlRegExTest, MatchAgainSearchesFromTheBeginning)
 
 TEST(PerlRegExTest, StudiedPatternMatchesTheSame)
 {
-    const wchar_t* subjects[] = {L"{01234567-89AB-CDEF-0123-456789ABCDEF}", L"{0123}", L".txt", L""};
-    TPerlRegEx plain(kEngineRegExOptions, LR"(^\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}$)");
+    const wchar_t *subjects[] = {L"{01234567-89AB-CDEF-0123-456789ABCDEF}", L"{0123}", L".txt", L""};
+    TPerlRegEx plain(kEngineRegExOptions,
+                     LR"(^\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}$)");
     TPerlRegEx studied(kEngineRegExOptions, plain.RegEx());
     studied.Study();
     EXPECT_TRUE(studied.Studied());
     EXPECT_TRUE(studied.Compiled());
-    for (const wchar_t* subject : subjects) {
+    for (const wchar_t *subject : subjects) {
         plain.SetSubject(subject);
         studied.SetSubject(subject);
         EXPECT_EQ(plain.Match(), studied.Match()) << Narrow(subject);
@@ -347,5 +353,5 @@ TEST(PerlRegExTest, MalformedUtf16SubjectIsSearchedWithoutFailing)
     EXPECT_TRUE(re.Match());
 }
 
-}  // namespace
-}  // namespace tidyhive
+} // namespace
+} // namespace tidyhive
