@@ -15,7 +15,7 @@
 
 namespace tidyhive {
 
-using TTaskState = BYTE;  // tsIdle .. tsDestroying (Tidyhive.h)
+using TTaskState = BYTE; // tsIdle .. tsDestroying (Tidyhive.h)
 
 // Commands posted to a worker's thread message queue.
 inline constexpr UINT WM_PAUSE = WM_USER + 1;
@@ -50,12 +50,12 @@ public:
     // hand-over, it cannot wait (the worker waits for that very call): it lets the thread
     // end by itself.
     ~TWorkingThread();
-    TWorkingThread(const TWorkingThread&) = delete;
-    TWorkingThread& operator=(const TWorkingThread&) = delete;
+    TWorkingThread(const TWorkingThread &) = delete;
+    TWorkingThread &operator=(const TWorkingThread &) = delete;
 
-    TExecuteMethod OnExecute;  // run on the worker
-    TFinishMethod OnFinish;    // run on the host's thread, unless the thread was terminated
-    LONG Param = 0;            // handed to OnExecute
+    TExecuteMethod OnExecute; // run on the worker
+    TFinishMethod OnFinish;   // run on the host's thread, unless the thread was terminated
+    LONG Param = 0;           // handed to OnExecute
 
     // Starts the suspended thread with the three fields above.
     void Resume();
@@ -73,7 +73,7 @@ public:
     HANDLE Handle() const { return thread_.Get(); }
     DWORD ThreadId() const { return threadId_; }
 
-    struct TContext;  // shared by the owner and the running thread
+    struct TContext; // shared by the owner and the running thread
 
 private:
     static DWORD WINAPI ThreadProc(LPVOID parameter);
@@ -91,8 +91,8 @@ class THandOverWindow {
 public:
     THandOverWindow();
     ~THandOverWindow();
-    THandOverWindow(const THandOverWindow&) = delete;
-    THandOverWindow& operator=(const THandOverWindow&) = delete;
+    THandOverWindow(const THandOverWindow &) = delete;
+    THandOverWindow &operator=(const THandOverWindow &) = delete;
 
     // Null when the window could not be created; hand-overs then run on the worker.
     HWND Handle() const { return window_; }
@@ -109,8 +109,8 @@ private:
 // base destructor can reach only the base's Stop.
 class TTask : public TCommonInterfacedObject<IEngineTask> {
 public:
-    using TTaskEvent = std::function<void(TTask* sender)>;
-    using TCanStartEvent = std::function<bool(TTask* sender)>;
+    using TTaskEvent = std::function<void(TTask *sender)>;
+    using TCanStartEvent = std::function<bool(TTask *sender)>;
 
     // Creates the finish hand-over window on the calling thread, which must be the host's
     // thread that runs the message loop.
@@ -121,7 +121,7 @@ public:
     TTaskEvent OnStarted;      // host's thread, after the worker was started
     TTaskEvent OnFinished;     // host's thread, when the worker ended by itself
     TTaskEvent OnStopped;      // host's thread, after Stop ended the worker
-    TCanStartEvent OnCanStart;  // asked by Start; false refuses the start
+    TCanStartEvent OnCanStart; // asked by Start; false refuses the start
 
     // IEngineTask
     void STDMETHODCALLTYPE Start() override;
@@ -144,7 +144,7 @@ public:
     void Unlock() { lock_.Unlock(); }
 
     // The current worker (none before the first Start and after Stop); for inspection.
-    const TWorkingThread* Worker() const { return worker_.get(); }
+    const TWorkingThread *Worker() const { return worker_.get(); }
 
 protected:
     // Worker thread: reset counters and compute the max progress.
@@ -159,10 +159,10 @@ protected:
     void SetProgress(LONG value) { progress_.store(value); }
     void IncProgress(LONG delta = 1) { progress_.fetch_add(delta); }
 
-    TLock& TaskLock() { return lock_; }
+    TLock &TaskLock() { return lock_; }
 
 private:
-    void ThreadBody(TWorkingThread& worker, LONG param);
+    void ThreadBody(TWorkingThread &worker, LONG param);
     void FinishHandOver();
     void StopRun();
 
@@ -170,7 +170,7 @@ private:
     std::unique_ptr<TWorkingThread> worker_;
     std::atomic<TTaskState> state_{tsIdle};
     TLock lock_;
-    LONG maxProgress_ = 0;  // under lock_
+    LONG maxProgress_ = 0; // under lock_
     std::atomic<LONG> progress_{0};
     std::atomic<BYTE> priority_{0};
 };
@@ -178,18 +178,17 @@ private:
 // A task that answers a continuation of IEngineTask (IScanTask, ICleanTask): the continued
 // interface's eight common slots reach the task's own virtual operations, so a descendant's
 // override is what the host reaches through either table.
-template <class Interface>
-class TInterfacedTask : public TTask, public Interface {
+template <class Interface> class TInterfacedTask : public TTask, public Interface {
 public:
     using TTask::Start;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override
     {
         if (!object) {
             return E_POINTER;
         }
         if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, InterfaceId<Interface>::value)) {
-            *object = static_cast<Interface*>(this);
+            *object = static_cast<Interface *>(this);
             return S_OK;
         }
         *object = nullptr;
@@ -207,7 +206,7 @@ public:
     BYTE STDMETHODCALLTYPE GetPriority() override { return TTask::GetPriority(); }
     void STDMETHODCALLTYPE SetPriority(BYTE value) override { TTask::SetPriority(value); }
 
-    Interface* AsInterface() { return static_cast<Interface*>(this); }
+    Interface *AsInterface() { return static_cast<Interface *>(this); }
 };
 
-}  // namespace tidyhive
+} // namespace tidyhive

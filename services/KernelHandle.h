@@ -12,10 +12,10 @@ public:
     TKernelHandle() = default;
     // Takes ownership; both null and INVALID_HANDLE_VALUE count as "no handle".
     explicit TKernelHandle(HANDLE owned) : value_(Normal(owned)) {}
-    TKernelHandle(const TKernelHandle&) = delete;
-    TKernelHandle& operator=(const TKernelHandle&) = delete;
-    TKernelHandle(TKernelHandle&& other) noexcept : value_(other.Release()) {}
-    TKernelHandle& operator=(TKernelHandle&& other) noexcept
+    TKernelHandle(const TKernelHandle &) = delete;
+    TKernelHandle &operator=(const TKernelHandle &) = delete;
+    TKernelHandle(TKernelHandle &&other) noexcept : value_(other.Release()) {}
+    TKernelHandle &operator=(TKernelHandle &&other) noexcept
     {
         if (this != &other) {
             Reset(other.Release());
@@ -40,4 +40,4 @@ private:
     HANDLE value_ = nullptr;
 };
 
-}  // namespace tidyhive
+} // namespace tidyhive

@@ -68,11 +68,11 @@ size_t TCapturedDebugLog::Count(std::wstring_view message) const
 std::wstring TCapturedDebugLog::Text() const
 {
     std::wstring text;
-    for (const auto& message : Messages()) {
+    for (const auto &message : Messages()) {
         text += message;
         text += L'\n';
     }
     return text;
 }
 
-}  // namespace tidyhive::testing
+} // namespace tidyhive::testing

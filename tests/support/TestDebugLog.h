@@ -14,8 +14,8 @@ class TCapturedDebugLog {
 public:
     TCapturedDebugLog();
     ~TCapturedDebugLog();
-    TCapturedDebugLog(const TCapturedDebugLog&) = delete;
-    TCapturedDebugLog& operator=(const TCapturedDebugLog&) = delete;
+    TCapturedDebugLog(const TCapturedDebugLog &) = delete;
+    TCapturedDebugLog &operator=(const TCapturedDebugLog &) = delete;
 
     // The messages written so far, without their time and host prefix.
     std::vector<std::wstring> Messages() const;
@@ -28,4 +28,4 @@ private:
     std::wstring fileName_;
 };
 
-}  // namespace tidyhive::testing
+} // namespace tidyhive::testing

@@ -21,14 +21,15 @@ namespace {
 using testing::TCapturedDebugLog;
 using testing::TTestKey;
 
-void SetRaw(const TTestKey& test, const std::wstring& relative, const std::wstring& name, DWORD type,
-            const std::vector<BYTE>& data)
+void SetRaw(const TTestKey &test, const std::wstring &relative, const std::wstring &name, DWORD type,
+            const std::vector<BYTE> &data)
 {
     test.CreateSubKey(relative);
     HKEY key = nullptr;
     const std::wstring path = test.SubPath() + (relative.empty() ? L"" : L"\\" + relative);
     ASSERT_EQ(RegOpenKeyExW(test.Root(), path.c_str(), 0, KEY_SET_VALUE | test.View(), &key), ERROR_SUCCESS);
-    RegSetValueExW(key, name.c_str(), 0, type, data.empty() ? nullptr : data.data(), static_cast<DWORD>(data.size()));
+    RegSetValueExW(key, name.c_str(), 0, type, data.empty() ? nullptr : data.data(),
+                   static_cast<DWORD>(data.size()));
     RegCloseKey(key);
 }
 
@@ -38,12 +39,12 @@ class TBadValueAlgorithm : public TValidationAlgorithm {
 public:
     using TValidationAlgorithm::TValidationAlgorithm;
 
-    bool IsValid(const std::wstring&, const std::wstring&, const std::wstring& AData) override
+    bool IsValid(const std::wstring &, const std::wstring &, const std::wstring &AData) override
     {
         return !StartsWithText(AData, L"bad:");
     }
     std::wstring GetDescriptionText() override { return L"A bad value."; }
-    bool FIX(const std::wstring& AKey, const std::wstring& AValue, const std::wstring&) override
+    bool FIX(const std::wstring &AKey, const std::wstring &AValue, const std::wstring &) override
     {
         ++fixes;
         if (!FRegistry->ValueExists(AKey, AValue)) {
@@ -61,14 +62,14 @@ public:
         return answer.value_or(deleted);
     }
     int fixes = 0;
-    std::optional<bool> answer;  // overrides the result when set
+    std::optional<bool> answer; // overrides the result when set
 };
 
 // Overrides nothing about descriptions.
 class TUndescribedAlgorithm : public TValidationAlgorithm {
 public:
-    bool IsValid(const std::wstring&, const std::wstring&, const std::wstring&) override { return true; }
-    bool FIX(const std::wstring&, const std::wstring&, const std::wstring&) override { return true; }
+    bool IsValid(const std::wstring &, const std::wstring &, const std::wstring &) override { return true; }
+    bool FIX(const std::wstring &, const std::wstring &, const std::wstring &) override { return true; }
 };
 
 // Every call fails: safe calls report failure, plain calls raise.
@@ -76,38 +77,44 @@ class TFailingRegistry : public TAlgorithmRegistry {
 public:
     void Set64BitView(bool) override {}
     bool Is64BitView() const override { return false; }
-    bool KeyExists(const std::wstring&) override { throw EAlgorithmRegistryError("registry unavailable"); }
-    bool KeyExistsSafe(const std::wstring&, bool& success) override { return Fail(success); }
-    bool GetKeyNamesSafe(const std::wstring&, std::vector<std::wstring>& names, bool& success) override
+    bool KeyExists(const std::wstring &) override { throw EAlgorithmRegistryError("registry unavailable"); }
+    bool KeyExistsSafe(const std::wstring &, bool &success) override { return Fail(success); }
+    bool GetKeyNamesSafe(const std::wstring &, std::vector<std::wstring> &names, bool &success) override
     {
         names.clear();
         return Fail(success);
     }
-    bool GetValueNamesSafe(const std::wstring&, std::vector<std::wstring>& names, bool& success) override
+    bool GetValueNamesSafe(const std::wstring &, std::vector<std::wstring> &names, bool &success) override
     {
         names.clear();
         return Fail(success);
     }
-    bool GetValueTypeSafe(const std::wstring&, const std::wstring&, DWORD&, bool& success) override
+    bool GetValueTypeSafe(const std::wstring &, const std::wstring &, DWORD &, bool &success) override
     {
         return Fail(success);
     }
-    std::wstring ReadStringSafe(const std::wstring&, const std::wstring&, bool& success) override
+    std::wstring ReadStringSafe(const std::wstring &, const std::wstring &, bool &success) override
     {
         success = false;
         return {};
     }
-    bool DeleteKeySafe(const std::wstring&, bool& success) override { return Fail(success); }
-    bool DeleteValue(const std::wstring&, const std::wstring&) override { throw EAlgorithmRegistryError("no"); }
-    bool ValueExists(const std::wstring&, const std::wstring&) override { throw EAlgorithmRegistryError("no"); }
-    void WriteString(const std::wstring&, const std::wstring&, const std::wstring&) override
+    bool DeleteKeySafe(const std::wstring &, bool &success) override { return Fail(success); }
+    bool DeleteValue(const std::wstring &, const std::wstring &) override
+    {
+        throw EAlgorithmRegistryError("no");
+    }
+    bool ValueExists(const std::wstring &, const std::wstring &) override
+    {
+        throw EAlgorithmRegistryError("no");
+    }
+    void WriteString(const std::wstring &, const std::wstring &, const std::wstring &) override
     {
         throw EAlgorithmRegistryError("no");
     }
     unsigned long ChangeCount() const override { return 0; }
 
 private:
-    static bool Fail(bool& success)
+    static bool Fail(bool &success)
     {
         success = false;
         return false;
@@ -117,32 +124,38 @@ private:
 TEST(ValidationAlgorithmTest, EmptinessTestsJudgeSubkeysValuesAndTheDefaultValue)
 {
     struct TCase {
-        const char* name;
-        void (*seed)(const TTestKey&);  // fills the key "K" (or leaves it missing)
+        const char *name;
+        void (*seed)(const TTestKey &); // fills the key "K" (or leaves it missing)
         bool empty;
         bool emptyExceptDefault;
         bool hasSubKeys;
     };
     const TCase cases[] = {
-        {"nothing at all", [](const TTestKey& t) { t.CreateSubKey(L"K"); }, true, true, false},
-        {"blank text default", [](const TTestKey& t) { t.SetString(L"K", L"", L""); }, true, true, false},
-        {"whitespace and control default", [](const TTestKey& t) { t.SetString(L"K", L"", L" \t\r\n "); }, true,
-         true, false},
-        {"blank expandable default", [](const TTestKey& t) { t.SetString(L"K", L"", L"   ", REG_EXPAND_SZ); },
+        {"nothing at all", [](const TTestKey &t) { t.CreateSubKey(L"K"); }, true, true, false},
+        {"blank text default", [](const TTestKey &t) { t.SetString(L"K", L"", L""); }, true, true, false},
+        {"whitespace and control default", [](const TTestKey &t) { t.SetString(L"K", L"", L" \t\r\n "); },
          true, true, false},
-        {"text default", [](const TTestKey& t) { t.SetString(L"K", L"", L" x "); }, false, true, false},
-        {"number default", [](const TTestKey& t) { t.SetDword(L"K", L"", 0); }, false, true, false},
-        {"binary default", [](const TTestKey& t) { SetRaw(t, L"K", L"", REG_BINARY, {0, 0}); }, false, true,
+        {"blank expandable default", [](const TTestKey &t) { t.SetString(L"K", L"", L"   ", REG_EXPAND_SZ); },
+         true, true, false},
+        {"text default", [](const TTestKey &t) { t.SetString(L"K", L"", L" x "); }, false, true, false},
+        {"number default", [](const TTestKey &t) { t.SetDword(L"K", L"", 0); }, false, true, false},
+        {"binary default",
+         [](const TTestKey &t) {
+             SetRaw(t, L"K", L"", REG_BINARY, {0, 0});
+         },
+         false, true, false},
+        {"empty binary default", [](const TTestKey &t) { SetRaw(t, L"K", L"", REG_BINARY, {}); }, false, true,
          false},
-        {"empty binary default", [](const TTestKey& t) { SetRaw(t, L"K", L"", REG_BINARY, {}); }, false, true,
-         false},
-        {"list default", [](const TTestKey& t) { SetRaw(t, L"K", L"", REG_MULTI_SZ, {0, 0, 0, 0}); }, false,
-         true, false},
-        {"one named value", [](const TTestKey& t) { t.SetString(L"K", L"v", L""); }, false, false, false},
-        {"a subkey", [](const TTestKey& t) { t.CreateSubKey(L"K\\S"); }, false, false, true},
-        {"missing key", [](const TTestKey&) {}, false, false, true},
+        {"list default",
+         [](const TTestKey &t) {
+             SetRaw(t, L"K", L"", REG_MULTI_SZ, {0, 0, 0, 0});
+         },
+         false, true, false},
+        {"one named value", [](const TTestKey &t) { t.SetString(L"K", L"v", L""); }, false, false, false},
+        {"a subkey", [](const TTestKey &t) { t.CreateSubKey(L"K\\S"); }, false, false, true},
+        {"missing key", [](const TTestKey &) {}, false, false, true},
     };
-    for (const TCase& c : cases) {
+    for (const TCase &c : cases) {
         TTestKey test(L"Empty");
         c.seed(test);
         TEmptyKeyValidationAlgorithm algorithm;
@@ -157,17 +170,17 @@ TEST(ValidationAlgorithmTest, EmptinessTestsJudgeSubkeysValuesAndTheDefaultValue
 TEST(ValidationAlgorithmTest, TheCleanUpRemovesTheChainOfEmptiedKeysUpToTheFirstNonEmptyOne)
 {
     struct TCase {
-        const char* name;
-        void (*extra)(const TTestKey&);
+        const char *name;
+        void (*extra)(const TTestKey &);
         bool aRemains, bRemains;
     };
     const TCase cases[] = {
-        {"every ancestor empties", [](const TTestKey&) {}, false, false},
-        {"A holds a value", [](const TTestKey& t) { t.SetString(L"A", L"other", L"x"); }, true, false},
-        {"B has another subkey", [](const TTestKey& t) { t.CreateSubKey(L"A\\B\\D"); }, true, true},
-        {"A has a non-blank default", [](const TTestKey& t) { t.SetString(L"A", L"", L"x"); }, true, false},
+        {"every ancestor empties", [](const TTestKey &) {}, false, false},
+        {"A holds a value", [](const TTestKey &t) { t.SetString(L"A", L"other", L"x"); }, true, false},
+        {"B has another subkey", [](const TTestKey &t) { t.CreateSubKey(L"A\\B\\D"); }, true, true},
+        {"A has a non-blank default", [](const TTestKey &t) { t.SetString(L"A", L"", L"x"); }, true, false},
     };
-    for (const TCase& c : cases) {
+    for (const TCase &c : cases) {
         TTestKey test(L"Chain");
         test.SetString(L"", L"keep", L"the walk stops here");
         test.SetString(L"A\\B\\C", L"v", L"bad:C:\\gone.exe");
@@ -199,28 +212,38 @@ TEST(ValidationAlgorithmTest, AutoDeleteAnyKeyRemovesTheWholeKeyThenItsEmptyAnce
     EXPECT_TRUE(test.Exists());
     algorithm.SetAutoDeleteAnyKey(false);
     EXPECT_FALSE(algorithm.GetAutoDeleteAnyKey());
-    EXPECT_TRUE(algorithm.GetAutoDeleteEmptyKey()) << "switching AutoDeleteAnyKey off leaves AutoDeleteEmptyKey";
+    EXPECT_TRUE(algorithm.GetAutoDeleteEmptyKey())
+        << "switching AutoDeleteAnyKey off leaves AutoDeleteEmptyKey";
 }
 
 TEST(ValidationAlgorithmTest, NoCleanUpWhenTheFixChangedNothingOrFailed)
 {
     struct TCase {
-        const char* name;
+        const char *name;
         bool anyKey;
-        const wchar_t* dataNow;  // null: the value is gone since the scan
+        const wchar_t *dataNow; // null: the value is gone since the scan
         std::optional<bool> answer;
         bool expectedResult;
         bool valueRemains;
     };
     const TCase cases[] = {
-        {"value made valid since the scan, any-key clean-up", true, L"C:\\Windows\\notepad.exe", {}, true, true},
-        {"value made valid since the scan, empty-key clean-up", false, L"C:\\Windows\\notepad.exe", {}, true,
+        {"value made valid since the scan, any-key clean-up",
+         true,
+         L"C:\\Windows\\notepad.exe",
+         {},
+         true,
+         true},
+        {"value made valid since the scan, empty-key clean-up",
+         false,
+         L"C:\\Windows\\notepad.exe",
+         {},
+         true,
          true},
         {"value gone since the scan, key now empty", false, nullptr, {}, true, false},
         {"value gone since the scan, any-key clean-up", true, nullptr, {}, true, false},
         {"fix reports failure", true, L"bad:x", false, false, false},
     };
-    for (const TCase& c : cases) {
+    for (const TCase &c : cases) {
         TTestKey test(L"NoCleanUp");
         test.SetString(L"", L"keep", L"x");
         test.CreateSubKey(L"A\\C");
@@ -237,7 +260,8 @@ TEST(ValidationAlgorithmTest, NoCleanUpWhenTheFixChangedNothingOrFailed)
         } else {
             algorithm.SetAutoDeleteEmptyKey(true);
         }
-        EXPECT_EQ(algorithm.ApplyFix(test.FullPath() + L"\\A\\C", L"v", L"bad:recorded at scan"), c.expectedResult)
+        EXPECT_EQ(algorithm.ApplyFix(test.FullPath() + L"\\A\\C", L"v", L"bad:recorded at scan"),
+                  c.expectedResult)
             << c.name;
         EXPECT_EQ(algorithm.fixes, 1) << c.name;
         EXPECT_TRUE(test.Exists(L"A\\C")) << c.name << ": the key was cleaned up";
@@ -283,7 +307,7 @@ TEST(ValidationAlgorithmTest, ExistenceErrorsOfTheEmptyKeyFixReachTheCaller)
     EXPECT_TRUE(algorithm.IsValid(L"HKEY_CURRENT_USER\\Software\\X", L"", L""));
 
     TDetectedProblemKeysCollection collection(rctSoftware);
-    TDetectedProblemKey* problem = collection.AddNew();
+    TDetectedProblemKey *problem = collection.AddNew();
     problem->SetKeyPath(L"HKEY_CURRENT_USER\\Software\\X");
     problem->Algorithm = &algorithm;
     EXPECT_THROW(problem->FixProblem(), EAlgorithmRegistryError);
@@ -305,17 +329,18 @@ TEST(ValidationAlgorithmTest, RootsAreNeverDeleted)
 TEST(ValidationAlgorithmTest, DescriptionsAtThreeLevels)
 {
     TDetectedProblemKeysCollection collection(rctSoftware);
-    TDetectedProblemKey* problem = collection.AddNew();
+    TDetectedProblemKey *problem = collection.AddNew();
     problem->SetKeyPath(L"HKEY_CURRENT_USER\\Software\\100%s %d %n");
 
     TEmptyKeyValidationAlgorithm empty;
-    IValidationAlgorithm* algorithm = &empty;
+    IValidationAlgorithm *algorithm = &empty;
     EXPECT_EQ(TBstr(algorithm->GetDescription()).Str(), L"Empty, unused registry key.");
     EXPECT_EQ(TBstr(algorithm->GetShortDescription(problem)).Str(),
               L"This registry key doesn't contain any usefull data and can be removed.");
-    EXPECT_EQ(TBstr(algorithm->GetCompleteDescription(problem)).Str(),
-              L"This registry key <key>HKEY_CURRENT_USER\\Software\\100%s %d %n</key> doesn't contain any usefull "
-              L"data and can be removed.");
+    EXPECT_EQ(
+        TBstr(algorithm->GetCompleteDescription(problem)).Str(),
+        L"This registry key <key>HKEY_CURRENT_USER\\Software\\100%s %d %n</key> doesn't contain any usefull "
+        L"data and can be removed.");
 
     // Without its own texts an algorithm raises inside and answers empty at the boundary.
     TUndescribedAlgorithm undescribed;
@@ -351,7 +376,7 @@ TEST(ValidationAlgorithmTest, TheFixFollowsTheViewTheProblemWasFoundIn)
     EXPECT_TRUE(algorithm.GetDisableFsRedirection());
 
     TDetectedProblemKeysCollection collection(rctSoftware);
-    TDetectedProblemKey* problem = collection.AddNew();
+    TDetectedProblemKey *problem = collection.AddNew();
     problem->SetKeyPath(key);
     problem->Algorithm = &algorithm;
     problem->Use64BitView = true;
@@ -390,5 +415,5 @@ TEST(ValidationAlgorithmTest, TraceLinesOfTheTemplateAndTheUpwardWalk)
     EXPECT_EQ(log.Messages(), expected) << log.Text();
 }
 
-}  // namespace
-}  // namespace tidyhive
+} // namespace
+} // namespace tidyhive
