@@ -167,11 +167,14 @@ void CheckThreadMessages()
         return;
     }
     for (;;) {
-        if (PeekMessageW(&message, kThreadMessages, WM_RESUME, WM_RESUME, PM_REMOVE)) {
+        // One look at both commands before each wait: WaitMessage wakes only for messages that
+        // arrived after the last look at the queue, so a second look (for the other command)
+        // could mark a resume arriving in between as seen, and the worker would sleep through it.
+        if (PeekMessageW(&message, kThreadMessages, WM_RESUME, WM_STOP, PM_REMOVE)) {
+            if (message.message == WM_STOP) {
+                AbortOnStop();
+            }
             return;
-        }
-        if (PeekMessageW(&message, kThreadMessages, WM_STOP, WM_STOP, PM_REMOVE)) {
-            AbortOnStop();
         }
         WaitMessage();
     }

@@ -394,6 +394,25 @@ TEST_F(TaskTest, APauseRequestedDuringPrepareHoldsAtTheFirstCheckpointAndStaysRe
     EXPECT_EQ(task.finished.load(), 1);
 }
 
+TEST_F(TaskTest, RapidPauseAndResumeNeverStrandTheWorkerInAPause)
+{
+    TWatchdog dog(30000, "rapid pause and resume");
+    TTestTask task;
+    task.Start();
+    ASSERT_TRUE(WorkerAdvances(task));
+    // Each resume comes while the worker is entering or sitting in its pause; a resume it
+    // sleeps through leaves it paused while the task reports running.
+    for (int round = 0; round < 300; ++round) {
+        task.Pause();
+        Sleep(round % 3);
+        task.Resume();
+        ASSERT_EQ(task.State(), tsRunning) << "round " << round;
+        ASSERT_TRUE(WorkerAdvances(task)) << "round " << round << ": the worker slept through a resume";
+    }
+    task.release = true;
+    EXPECT_TRUE(PumpUntil([&] { return task.State() == tsFinished; }));
+}
+
 TEST_F(TaskTest, CommandsRightAfterStartAreNotLost)
 {
     TWatchdog dog(20000, "commands right after start");
@@ -569,18 +588,23 @@ TEST(TaskStressTest, ManyRandomStartPauseResumeStopSequencesEndCleanly)
             switch (random() % 5) {
             case 0:
                 task.Pause();
+                actions += " pause";
                 break;
             case 1:
                 task.Resume();
+                actions += " resume";
                 break;
             case 2:
                 task.SetPriority(static_cast<BYTE>(random() % 4));
+                actions += " priority";
                 break;
             case 3:
                 task.Start(); // refused while the run goes on
+                actions += " start";
                 break;
             default:
                 Sleep(random() % 3);
+                actions += " sleep";
                 break;
             }
         }
