@@ -119,6 +119,17 @@ LONG STDMETHODCALLTYPE TRegAccess::RegCreateKeyEx(HKEY key, LPCWSTR subKey, DWOR
         TVault& vault = Vault();
         TLockGuard guard(vault.Lock());
         const std::optional<TRegLocation> location = Resolve(key, subKey, access);
+        // An existing key is opened, as RegCreateKeyEx does on Windows; Wine's RegCreateKeyEx
+        // would clear the existing key's class.
+        const DWORD plainOptions = REG_OPTION_NON_VOLATILE | REG_OPTION_VOLATILE;
+        if (result && (options & ~plainOptions) == 0 &&
+            ::RegOpenKeyExW(key, subKey, 0, access, result) == ERROR_SUCCESS) {
+            if (disposition) {
+                *disposition = REG_OPENED_EXISTING_KEY;
+            }
+            Remember(*result, location);
+            return ERROR_SUCCESS;
+        }
         std::optional<uint32_t> intent;
         if (vault.IsRecording()) {
             TKeyCreation creation;

@@ -290,25 +290,31 @@ LONG OpenLocation(const TRegLocation& location, REGSAM access, TRegKey& key)
 
 LONG CreateLocation(const TRegLocation& location, const std::wstring& keyClass, TRegKey& key)
 {
-    // Parents first, plain; the class belongs to the last key alone.
+    // Key by key, opening what exists: RegCreateKeyEx on an existing key would be harmless on
+    // Windows, but Wine then clears the key's class.
     const std::vector<std::wstring> names = SplitPath(location.path);
-    if (names.size() > 1) {
-        TRegKey parent;
-        const LONG status = RegCreateKeyExW(RootHandle(location.root), JoinPath(names, names.size() - 1).c_str(), 0,
-                                            nullptr, 0, WithView(KEY_CREATE_SUB_KEY, location), nullptr,
-                                            parent.Receive(), nullptr);
+    TRegKey current(RootHandle(location.root));  // predefined: never closed
+    LONG status = ERROR_SUCCESS;
+    for (size_t index = 0; index < names.size(); ++index) {
+        const bool last = index + 1 == names.size();
+        const REGSAM access = WithView(last ? KEY_ALL_ACCESS : KEY_CREATE_SUB_KEY | KEY_QUERY_VALUE, location);
+        TRegKey next;
+        status = RegOpenKeyExW(current.get(), names[index].c_str(), 0, access, next.Receive());
+        if (status == ERROR_FILE_NOT_FOUND) {
+            wchar_t* keyClassText = last && !keyClass.empty() ? const_cast<wchar_t*>(keyClass.c_str()) : nullptr;
+            status = RegCreateKeyExW(current.get(), names[index].c_str(), 0, keyClassText, 0, access, nullptr,
+                                     next.Receive(), nullptr);
+        }
         if (status != ERROR_SUCCESS) {
             return status;
         }
+        current = std::move(next);
     }
-    TRegKey created;
-    const LONG status = RegCreateKeyExW(RootHandle(location.root), location.path.c_str(), 0,
-                                        keyClass.empty() ? nullptr : const_cast<wchar_t*>(keyClass.c_str()), 0,
-                                        WithView(KEY_ALL_ACCESS, location), nullptr, created.Receive(), nullptr);
-    if (status == ERROR_SUCCESS) {
-        key = std::move(created);
+    if (names.empty()) {
+        return OpenLocation(location, KEY_ALL_ACCESS, key);
     }
-    return status;
+    key = std::move(current);
+    return ERROR_SUCCESS;
 }
 
 LONG ProbeKey(const TRegLocation& location, bool& exists)
