@@ -176,17 +176,13 @@ std::vector<TSessionSummary> ListSessions(const std::wstring& storage)
         }
         TListed item;
         try {
-            item.summary = Summarize(name, ReadJournal(storage + L"\\" + name, false));
+            // Read as a restore reads it, so that "damaged" means "cannot be restored".
+            item.summary = LoadSession(storage, name, false).summary;
         } catch (const EBackvault& error) {
             item.summary = TSessionSummary{};
             item.summary.id = name;
             item.summary.damaged = true;
             item.summary.problem = error.Message();
-        } catch (const TByteReader::EDecode&) {
-            item.summary = TSessionSummary{};
-            item.summary.id = name;
-            item.summary.damaged = true;
-            item.summary.problem = L"A session record is damaged";
         }
         item.sortTime = item.summary.started ? item.summary.started : FromFileTime(entry.ftCreationTime);
         listed.push_back(std::move(item));
