@@ -102,6 +102,9 @@ public:
             Line(L"The journal ends in an incomplete record; the change it was to describe was never made.");
         }
         outcomes_ = &session.outcomes;
+        for (const TStoredChange& change : session.changes) {
+            Remember(change);
+        }
 
         // Backwards, except that a run of changes to different values of one key is put back
         // in its original order (the values then enumerate as they did).
@@ -138,6 +141,70 @@ public:
     }
 
 private:
+    // Earlier states of each value, key security and file: a state that some change before
+    // this one replaced means a previous restore got further back already, which is no
+    // conflict (restoring twice is harmless).
+    static std::wstring ValueId(const TRegLocation& location, const std::wstring& name)
+    {
+        return std::to_wstring(location.root) + L"|" + std::to_wstring(location.view) + L"|" + Lower(location.path) +
+               L"|" + Lower(name);
+    }
+    static std::wstring SecurityId(const TRegLocation& location, uint32_t information)
+    {
+        return ValueId(location, std::to_wstring(information));
+    }
+    static std::wstring FileId(const TFileEntry& entry)
+    {
+        return (entry.operation == TFileOperation::Attributes ? L"a|" : L"c|") + Lower(entry.path);
+    }
+
+    void RememberTree(uint32_t sequence, const TRegLocation& location, const TKeySnapshot& snapshot)
+    {
+        for (const TNamedValue& value : snapshot.values) {
+            valueHistory_[ValueId(location, value.name)].push_back({sequence, {true, value.type, value.data}});
+        }
+        for (const TKeySnapshot& subkey : snapshot.subkeys) {
+            RememberTree(sequence, Child(location, subkey.name), subkey);
+        }
+    }
+
+    void Remember(const TStoredChange& stored)
+    {
+        if (const auto* value = std::get_if<TValueChange>(&stored.change)) {
+            valueHistory_[ValueId(value->key, value->name)].push_back({stored.sequence, value->before});
+        } else if (const auto* deletion = std::get_if<TKeyDeletion>(&stored.change)) {
+            RememberTree(stored.sequence, deletion->key, deletion->snapshot);
+        } else if (const auto* security = std::get_if<TSecurityChange>(&stored.change)) {
+            securityHistory_[SecurityId(security->key, security->information)].push_back(
+                {stored.sequence, security->before});
+        } else if (const auto* files = std::get_if<TFileChange>(&stored.change)) {
+            for (const TFileEntry& entry : files->entries) {
+                fileHistory_[FileId(entry)].push_back({stored.sequence, entry.before});
+            }
+        }
+    }
+
+    template <class State, class Same>
+    bool Earlier(const std::map<std::wstring, std::vector<std::pair<uint32_t, State>>>& history,
+                 const std::wstring& id, const Same& same) const
+    {
+        const auto found = history.find(id);
+        if (found == history.end()) {
+            return false;
+        }
+        for (const auto& [sequence, state] : found->second) {
+            if (sequence < sequence_ && same(state)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    bool EarlierValue(const TRegLocation& location, const std::wstring& name, const TValueState& current) const
+    {
+        return Earlier(valueHistory_, ValueId(location, name), [&](const TValueState& state) { return state == current; });
+    }
+
     void Line(const std::wstring& text) { report_ += text + L"\r\n"; }
     void Restored(const std::wstring& text)
     {
@@ -168,6 +235,7 @@ private:
             return;  // the change failed: nothing to undo
         }
         const TOutcome* made = outcome == outcomes_->end() ? nullptr : &outcome->second;
+        sequence_ = stored.sequence;
         std::visit(
             [&](const auto& change) {
                 using T = std::decay_t<decltype(change)>;
@@ -215,7 +283,7 @@ private:
             Failed(L"Cannot read the " + what, static_cast<DWORD>(read));
             return;
         }
-        if (current == change.before) {
+        if (current == change.before || EarlierValue(change.key, change.name, current)) {
             ++already_;
             return;
         }
@@ -353,7 +421,7 @@ private:
             if (status != ERROR_SUCCESS) {
                 return status;
             }
-            if (current == recorded) {
+            if (current == recorded || EarlierValue(location, value.name, current)) {
                 continue;
             }
             if (current.present && !Conflict(DescribeValue(location, value.name))) {
@@ -420,7 +488,9 @@ private:
             Failed(L"Cannot read " + what, static_cast<DWORD>(status));
             return;
         }
-        if (SameSecurity(current, change.before, change.information)) {
+        if (SameSecurity(current, change.before, change.information) ||
+            Earlier(securityHistory_, SecurityId(change.key, change.information),
+                    [&](const TBytes& state) { return SameSecurity(current, state, change.information); })) {
             ++already_;
             return;
         }
@@ -472,7 +542,9 @@ private:
             Failed(L"Cannot read " + entry.path, status);
             return;
         }
-        if (Matches(current, entry.before, entry.operation)) {
+        if (Matches(current, entry.before, entry.operation) ||
+            Earlier(fileHistory_, FileId(entry),
+                    [&](const TFileState& state) { return Matches(current, state, entry.operation); })) {
             ++already_;
             return;
         }
@@ -521,6 +593,10 @@ private:
     std::wstring folder_;
     bool overwrite_;
     const std::map<uint32_t, TOutcome>* outcomes_ = nullptr;
+    uint32_t sequence_ = 0;  // of the change being undone
+    std::map<std::wstring, std::vector<std::pair<uint32_t, TValueState>>> valueHistory_;
+    std::map<std::wstring, std::vector<std::pair<uint32_t, TBytes>>> securityHistory_;
+    std::map<std::wstring, std::vector<std::pair<uint32_t, TFileState>>> fileHistory_;
     std::wstring report_;
     size_t restored_ = 0;
     size_t already_ = 0;
