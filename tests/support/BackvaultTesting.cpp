@@ -341,6 +341,57 @@ int RunProcess(const std::wstring& commandLine, DWORD timeoutMs)
     return static_cast<int>(code);
 }
 
+int RunCaptured(const std::wstring& commandLine, std::string& output, DWORD timeoutMs)
+{
+    output.clear();
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    HANDLE read = nullptr;
+    HANDLE write = nullptr;
+    if (!CreatePipe(&read, &write, &inherit, 0)) {
+        return -1;
+    }
+    SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = write;
+    startup.hStdError = write;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION process = {};
+    std::wstring line = commandLine;
+    const BOOL started =
+        CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+    CloseHandle(write);
+    if (!started) {
+        CloseHandle(read);
+        return -1;
+    }
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(read, chunk, sizeof(chunk), &got, nullptr) && got) {
+        output.append(chunk, got);
+    }
+    CloseHandle(read);
+    DWORD code = static_cast<DWORD>(-1);
+    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(process.hProcess, &code);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(code);
+}
+
+std::wstring FromUtf8(const std::string& text)
+{
+    if (text.empty()) {
+        return {};
+    }
+    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring result(static_cast<size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size);
+    return result;
+}
+
 std::wstring ExecutableFolder()
 {
     wchar_t path[MAX_PATH] = {};

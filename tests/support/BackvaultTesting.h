@@ -82,6 +82,13 @@ bool DeleteLikeEngine(IRegAccess* access, HKEY base, const std::wstring& path, R
 // Runs a program to its end (at most timeoutMs) and answers its exit code, or -1.
 int RunProcess(const std::wstring& commandLine, DWORD timeoutMs = 60000);
 
+// Runs a program to its end with its standard output and error on a pipe; answers the
+// exit code (or -1) and the output as UTF-8 bytes.
+int RunCaptured(const std::wstring& commandLine, std::string& output, DWORD timeoutMs = 60000);
+
+// UTF-8 text as UTF-16.
+std::wstring FromUtf8(const std::string& text);
+
 // The folder of the test executable, with a trailing backslash (built programs live there).
 std::wstring ExecutableFolder();
 
