@@ -113,7 +113,7 @@ BOOL STDMETHODCALLTYPE TFileAccess::DeleteFile(LPCWSTR path)
         TLockGuard guard(vault.Lock());
         const std::wstring file = PathOf(path);
         std::optional<uint32_t> intent;
-        if (vault.IsRecording()) {
+        if (vault.MustRecord()) {
             const TFileState current = ReadState(file, false);
             if (current.kind == TFileKind::File) {
                 TFileEntry entry;
@@ -140,7 +140,7 @@ BOOL STDMETHODCALLTYPE TFileAccess::CopyFile(LPCWSTR existing, LPCWSTR target, B
         const std::wstring source = PathOf(existing);
         const std::wstring destination = PathOf(target);
         std::optional<uint32_t> intent;
-        if (vault.IsRecording()) {
+        if (vault.MustRecord()) {
             TFileEntry entry;
             entry.operation = TFileOperation::CopyTarget;
             entry.path = destination;
@@ -173,7 +173,7 @@ BOOL STDMETHODCALLTYPE TFileAccess::MoveFile(LPCWSTR existing, LPCWSTR target)
         const std::wstring source = PathOf(existing);
         const std::wstring destination = PathOf(target);
         std::optional<uint32_t> intent;
-        if (vault.IsRecording()) {
+        if (vault.MustRecord()) {
             const TFileState sourceState = ReadState(source, false);
             const TFileState targetState = ReadState(destination, false);
             if (sourceState.kind == TFileKind::Directory) {
@@ -206,7 +206,7 @@ BOOL STDMETHODCALLTYPE TFileAccess::CreateDirectory(LPCWSTR path)
         TLockGuard guard(vault.Lock());
         const std::wstring folder = PathOf(path);
         std::optional<uint32_t> intent;
-        if (vault.IsRecording() && ReadState(folder, false).kind == TFileKind::Absent) {
+        if (vault.MustRecord() && ReadState(folder, false).kind == TFileKind::Absent) {
             TFileEntry entry;
             entry.operation = TFileOperation::CreateDirectory;
             entry.path = folder;
@@ -224,7 +224,7 @@ BOOL STDMETHODCALLTYPE TFileAccess::RemoveDirectory(LPCWSTR path)
         TLockGuard guard(vault.Lock());
         const std::wstring folder = PathOf(path);
         std::optional<uint32_t> intent;
-        if (vault.IsRecording()) {
+        if (vault.MustRecord()) {
             TFileEntry entry;
             entry.operation = TFileOperation::RemoveDirectory;
             entry.path = folder;
@@ -244,7 +244,7 @@ BOOL STDMETHODCALLTYPE TFileAccess::SetFileAttributes(LPCWSTR path, DWORD attrib
         TLockGuard guard(vault.Lock());
         const std::wstring file = PathOf(path);
         std::optional<uint32_t> intent;
-        if (vault.IsRecording()) {
+        if (vault.MustRecord()) {
             TFileEntry entry;
             entry.operation = TFileOperation::Attributes;
             entry.path = file;

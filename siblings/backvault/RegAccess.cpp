@@ -131,7 +131,7 @@ LONG STDMETHODCALLTYPE TRegAccess::RegCreateKeyEx(HKEY key, LPCWSTR subKey, DWOR
             return ERROR_SUCCESS;
         }
         std::optional<uint32_t> intent;
-        if (vault.IsRecording()) {
+        if (vault.MustRecord()) {
             TKeyCreation creation;
             creation.key = Known(location);
             bool exists = true;
@@ -189,7 +189,7 @@ LONG STDMETHODCALLTYPE TRegAccess::RegDeleteValue(HKEY key, LPCWSTR valueName)
         TVault& vault = Vault();
         TLockGuard guard(vault.Lock());
         std::optional<uint32_t> intent;
-        if (vault.IsRecording()) {
+        if (vault.MustRecord()) {
             TValueChange change;
             change.key = Known(Resolve(key, nullptr, 0));
             change.name = NameOf(valueName);
@@ -212,7 +212,7 @@ LONG STDMETHODCALLTYPE TRegAccess::RegDeleteKeyEx(HKEY key, LPCWSTR subKey, REGS
         TVault& vault = Vault();
         TLockGuard guard(vault.Lock());
         std::optional<uint32_t> intent;
-        if (vault.IsRecording()) {
+        if (vault.MustRecord()) {
             TKeyDeletion deletion;
             deletion.key = Known(Resolve(key, subKey, view));
             TRegKey target;
@@ -256,7 +256,7 @@ LONG STDMETHODCALLTYPE TRegAccess::RegSetValueEx(HKEY key, LPCWSTR valueName, DW
         std::optional<uint32_t> intent;
         TValueChange change;
         // Data missing for a non-zero size fails below without changing anything.
-        if (vault.IsRecording() && (data || dataSize == 0)) {
+        if (vault.MustRecord() && (data || dataSize == 0)) {
             change.key = Known(Resolve(key, nullptr, 0));
             change.name = NameOf(valueName);
             change.before = ReadBefore(key, change.key, change.name);
@@ -340,7 +340,7 @@ LONG STDMETHODCALLTYPE TRegAccess::RegSetKeySecurity(HKEY key, SECURITY_INFORMAT
         TLockGuard guard(vault.Lock());
         std::optional<uint32_t> intent;
         TSecurityChange change;
-        if (vault.IsRecording() && SelfRelative(descriptor, change.after)) {
+        if (vault.MustRecord() && SelfRelative(descriptor, change.after)) {
             change.key = Known(Resolve(key, nullptr, 0));
             change.information = information & kRecordedSecurity;
             LONG status = ReadSecurity(key, change.information, change.before);

@@ -44,13 +44,37 @@ void TVault::SetStorageFolder(const std::wstring& folder)
     storage_ = normalized;
 }
 
+bool TVault::MustRecord() const
+{
+    if (!beginFailure_.empty()) {
+        throw EBackvault(L"No change is made: the backup session could not begin. " + beginFailure_,
+                         ERROR_INVALID_STATE);
+    }
+    return IsRecording();
+}
+
 std::wstring TVault::Begin(const std::wstring& title, const std::wstring& program)
 {
     TLockGuard guard(lock_);
     if (IsRecording()) {
+        // The open session goes on recording every change; it is not a failed begin.
         throw EBackvault(L"Session " + sessionId_ + L" is still open; end it before beginning another",
                          ERROR_BUSY);
     }
+    try {
+        return Open(title, program);
+    } catch (const EBackvault& error) {
+        beginFailure_ = error.Message();
+        throw;
+    } catch (...) {
+        beginFailure_ = L"Unexpected failure.";
+        throw;
+    }
+}
+
+std::wstring TVault::Open(const std::wstring& title, const std::wstring& program)
+{
+    beginFailure_.clear();
     std::wstring folder;
     const std::wstring id = CreateSessionFolder(StorageFolder(), folder);
     TSessionHeader header;
@@ -86,6 +110,11 @@ void TVault::SetTitle(const std::wstring& title)
 void TVault::End(bool keep)
 {
     TLockGuard guard(lock_);
+    if (!beginFailure_.empty()) {
+        const std::wstring failure = beginFailure_;
+        beginFailure_.clear();
+        throw EBackvault(L"No session is open: it could not begin. " + failure, ERROR_INVALID_STATE);
+    }
     if (!IsRecording()) {
         throw EBackvault(L"No session is open", ERROR_INVALID_STATE);
     }

@@ -21,6 +21,10 @@ public:
     void SetStorageFolder(const std::wstring& folder);
 
     bool IsRecording() const { return journal_ != nullptr; }
+    // Whether a change must be recorded before it is made. Throws EBackvault after a
+    // BeginSession that failed, until EndSession: the caller believes its changes are
+    // recorded, so none is made unrecorded.
+    bool MustRecord() const;
     const std::wstring& OpenSessionId() const { return sessionId_; }
     // Each throws EBackvault.
     std::wstring Begin(const std::wstring& title, const std::wstring& program);
@@ -39,11 +43,13 @@ public:
     std::wstring NewKeptFile(std::wstring& relativeName);
 
 private:
+    std::wstring Open(const std::wstring& title, const std::wstring& program);
     TLock lock_;
     std::wstring storage_;
     std::unique_ptr<TJournalWriter> journal_;
     std::wstring sessionId_;
     std::wstring sessionFolder_;
+    std::wstring beginFailure_;  // why the last BeginSession failed, until EndSession
     uint32_t changes_ = 0;
     uint32_t keptFiles_ = 0;
 };

@@ -296,6 +296,36 @@ TEST(BackvaultSession, RefusesWhatItCannotDoSafely)
     EXPECT_NE(report.find(L"Nothing was restored"), std::wstring::npos) << report;
 }
 
+TEST(BackvaultSession, AfterAFailedBeginNoChangeIsMadeUnrecorded)
+{
+    TTestFolder storage;
+    // A storage folder below a file cannot be created.
+    const std::wstring blocker = storage.AddFile(L"not a folder");
+    TBackvaultInstance backvault(blocker + L"\\Sessions");
+    TTestKey key(L"FailedBegin", true);
+    key.SetString({}, L"Value", L"kept");
+
+    BSTR id = nullptr;
+    EXPECT_EQ(backvault->BeginSession(L"Title", L"Registry Cleaner", &id), 0);
+    EXPECT_EQ(id, nullptr);
+    EXPECT_NE(backvault.LastError().find(L"Cannot create"), std::wstring::npos) << backvault.LastError();
+    HKEY handle = nullptr;
+    ASSERT_EQ(backvault.reg()->RegOpenKeyEx(HKEY_CURRENT_USER, key.SubPath().c_str(), 0,
+                                            KEY_ALL_ACCESS | KEY_WOW64_64KEY, &handle),
+              ERROR_SUCCESS);
+    EXPECT_EQ(backvault.reg()->RegDeleteValue(handle, L"Value"), ERROR_INVALID_STATE);
+    EXPECT_TRUE(key.ValueExists({}, L"Value"));
+    const std::wstring file = storage.AddFile(L"kept.lnk");
+    EXPECT_FALSE(backvault.files()->DeleteFile(file.c_str()));
+    EXPECT_EQ(backvault.files()->GetLastError(), static_cast<DWORD>(ERROR_INVALID_STATE));
+    EXPECT_NE(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(backvault->EndSession(TRUE), 0);
+
+    // Outside a session, changes are made again (and not recorded).
+    EXPECT_EQ(backvault.reg()->RegDeleteValue(handle, L"Value"), ERROR_SUCCESS);
+    backvault.reg()->RegCloseKey(handle);
+}
+
 TEST(BackvaultSession, SessionOfAProgramWithoutBackupIsNotKept)
 {
     TTestFolder storage;
