@@ -32,21 +32,20 @@ std::wstring TextOf(LPCWSTR text)
     return text ? text : L"";
 }
 
-HRESULT Failure(const EBackvault& error)
+HRESULT Failure(const EBackvault &error)
 {
     SetLastErrorText(error.Message());
     return error.Code() ? HRESULT_FROM_WIN32(error.Code()) : E_FAIL;
 }
 
 // Runs a method that answers an HRESULT.
-template <class Body>
-HRESULT RunHr(Body&& body) noexcept
+template <class Body> HRESULT RunHr(Body &&body) noexcept
 {
     try {
         return body();
-    } catch (const EBackvault& error) {
+    } catch (const EBackvault &error) {
         return Failure(error);
-    } catch (const std::bad_alloc&) {
+    } catch (const std::bad_alloc &) {
         SetLastErrorText(L"Not enough memory.");
         return E_OUTOFMEMORY;
     } catch (...) {
@@ -64,18 +63,18 @@ public:
         fileAccess_->Release();
     }
 
-    IRegAccess* STDMETHODCALLTYPE GetRegAccess() override
+    IRegAccess *STDMETHODCALLTYPE GetRegAccess() override
     {
         regAccess_->AddRef();
         return regAccess_;
     }
 
-    HRESULT STDMETHODCALLTYPE GetStorageFolder(BSTR* folder) override
+    HRESULT STDMETHODCALLTYPE GetStorageFolder(BSTR *folder) override
     {
         return RunHr([&] { return siblings::ReturnBstr(Vault().StorageFolder(), folder); });
     }
 
-    IFileAccess* STDMETHODCALLTYPE GetFileAccess() override
+    IFileAccess *STDMETHODCALLTYPE GetFileAccess() override
     {
         fileAccess_->AddRef();
         return fileAccess_;
@@ -90,7 +89,7 @@ public:
         });
     }
 
-    HRESULT STDMETHODCALLTYPE GetSessionInfo(LONG index, BackvaultSessionInfo* info) override
+    HRESULT STDMETHODCALLTYPE GetSessionInfo(LONG index, BackvaultSessionInfo *info) override
     {
         return RunHr([&]() -> HRESULT {
             if (!info) {
@@ -103,7 +102,7 @@ public:
                                  L" (GetSessionCount lists them)");
                 return E_INVALIDARG;
             }
-            const TSessionSummary& session = sessions_[static_cast<size_t>(index)];
+            const TSessionSummary &session = sessions_[static_cast<size_t>(index)];
             BackvaultSessionInfo result = {};
             result.started = ToFileTime(session.started);
             result.finished = ToFileTime(session.finished);
@@ -112,7 +111,8 @@ public:
             result.damaged = session.damaged;
             HRESULT status = siblings::ReturnBstr(session.id, &result.id);
             if (SUCCEEDED(status)) {
-                status = siblings::ReturnBstr(session.damaged ? session.problem : session.title, &result.title);
+                status =
+                    siblings::ReturnBstr(session.damaged ? session.problem : session.title, &result.title);
             }
             if (SUCCEEDED(status)) {
                 status = siblings::ReturnBstr(session.program, &result.program);
@@ -126,19 +126,21 @@ public:
         });
     }
 
-    HRESULT STDMETHODCALLTYPE RestoreSession(LPCWSTR id, BOOL overwrite, BSTR* report) override
+    HRESULT STDMETHODCALLTYPE RestoreSession(LPCWSTR id, BOOL overwrite, BSTR *report) override
     {
         if (report) {
             *report = nullptr;
         }
         return RunHr([&]() -> HRESULT {
-            TVault& vault = Vault();
+            TVault &vault = Vault();
             TLockGuard guard(vault.Lock());
             const std::wstring session = TextOf(id);
             if (vault.IsRecording() && session == vault.OpenSessionId()) {
-                throw EBackvault(L"Session " + session + L" is still open; end it before restoring it", ERROR_BUSY);
+                throw EBackvault(L"Session " + session + L" is still open; end it before restoring it",
+                                 ERROR_BUSY);
             }
-            const TRestoreResult result = RestoreStoredSession(vault.StorageFolder(), session, overwrite != FALSE);
+            const TRestoreResult result =
+                RestoreStoredSession(vault.StorageFolder(), session, overwrite != FALSE);
             if (report) {
                 const HRESULT copied = siblings::ReturnBstr(result.report, report);
                 if (FAILED(copied)) {
@@ -152,11 +154,12 @@ public:
     HRESULT STDMETHODCALLTYPE DeleteSession(LPCWSTR id) override
     {
         return RunHr([&]() -> HRESULT {
-            TVault& vault = Vault();
+            TVault &vault = Vault();
             TLockGuard guard(vault.Lock());
             const std::wstring session = TextOf(id);
             if (vault.IsRecording() && session == vault.OpenSessionId()) {
-                throw EBackvault(L"Session " + session + L" is still open; end it before deleting it", ERROR_BUSY);
+                throw EBackvault(L"Session " + session + L" is still open; end it before deleting it",
+                                 ERROR_BUSY);
             }
             RemoveSessionFolder(vault.StorageFolder(), session);
             return S_OK;
@@ -169,19 +172,19 @@ public:
             if (!fileName || !*fileName) {
                 throw EBackvault(L"No file name was given for the export", ERROR_INVALID_PARAMETER);
             }
-            TVault& vault = Vault();
+            TVault &vault = Vault();
             TLockGuard guard(vault.Lock());
             ExportStoredSession(vault.StorageFolder(), TextOf(id), fileName);
             return S_OK;
         });
     }
 
-    HRESULT STDMETHODCALLTYPE GetLastErrorText(BSTR* text) override
+    HRESULT STDMETHODCALLTYPE GetLastErrorText(BSTR *text) override
     {
         return siblings::ReturnBstr(LastErrorText(), text);
     }
 
-    LONG STDMETHODCALLTYPE BeginSession(LPCWSTR title, LPCWSTR program, BSTR* id) override
+    LONG STDMETHODCALLTYPE BeginSession(LPCWSTR title, LPCWSTR program, BSTR *id) override
     {
         if (id) {
             *id = nullptr;
@@ -234,7 +237,7 @@ public:
     HRESULT STDMETHODCALLTYPE Reserved22() override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Reserved23() override { return E_NOTIMPL; }
 
-    HRESULT STDMETHODCALLTYPE FindSession(LPCWSTR id, BackvaultSessionInfo* info) override
+    HRESULT STDMETHODCALLTYPE FindSession(LPCWSTR id, BackvaultSessionInfo *info) override
     {
         return RunHr([&]() -> HRESULT {
             if (!info) {
@@ -254,25 +257,25 @@ public:
     }
 
 private:
-    TRegAccess* regAccess_;
-    TFileAccess* fileAccess_;
-    std::vector<TSessionSummary> sessions_;  // the list GetSessionCount took, under the vault's lock
+    TRegAccess *regAccess_;
+    TFileAccess *fileAccess_;
+    std::vector<TSessionSummary> sessions_; // the list GetSessionCount took, under the vault's lock
 };
 
-}  // namespace
-}  // namespace tidyhive::backvault
+} // namespace
+} // namespace tidyhive::backvault
 
 using namespace tidyhive;
 
-extern "C" IUnknown* WINAPI GetInstance(const char* identifier, LONG)
+extern "C" IUnknown *WINAPI GetInstance(const char *identifier, LONG)
 {
     if (!siblings::SameIdentifier(identifier, kBackvaultInstanceId)) {
         return nullptr;
     }
-    return backvault::Guarded<IUnknown*>(nullptr, []() -> IUnknown* {
+    return backvault::Guarded<IUnknown *>(nullptr, []() -> IUnknown * {
         // One library object per process; each caller gets its own reference.
-        static backvault::TBackvault* instance = new backvault::TBackvault();
+        static backvault::TBackvault *instance = new backvault::TBackvault();
         instance->AddRef();
-        return static_cast<IBackvault*>(instance);
+        return static_cast<IBackvault *>(instance);
     });
 }

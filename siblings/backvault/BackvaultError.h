@@ -15,8 +15,8 @@ public:
         : message_(std::move(message)), code_(code)
     {
     }
-    const char* what() const noexcept override { return "backup library error"; }
-    const std::wstring& Message() const { return message_; }
+    const char *what() const noexcept override { return "backup library error"; }
+    const std::wstring &Message() const { return message_; }
     DWORD Code() const { return code_; }
 
 private:
@@ -28,22 +28,21 @@ private:
 std::wstring SystemMessage(DWORD code);
 
 // "text (error N: system message)".
-std::wstring WithSystemMessage(const std::wstring& text, DWORD code);
+std::wstring WithSystemMessage(const std::wstring &text, DWORD code);
 
 // The message of the last failed call, kept per thread for GetLastErrorText.
-void SetLastErrorText(const std::wstring& text);
+void SetLastErrorText(const std::wstring &text);
 std::wstring LastErrorText();
 
 // Runs an interface method's body; an exception becomes the fallback answer and the
 // thread's last error text.
-template <class Result, class Body>
-Result Guarded(Result fallback, Body&& body) noexcept
+template <class Result, class Body> Result Guarded(Result fallback, Body &&body) noexcept
 {
     try {
         return body();
-    } catch (const EBackvault& error) {
+    } catch (const EBackvault &error) {
         SetLastErrorText(error.Message());
-    } catch (const std::bad_alloc&) {
+    } catch (const std::bad_alloc &) {
         SetLastErrorText(L"Not enough memory.");
     } catch (...) {
         SetLastErrorText(L"Unexpected failure inside the backup library.");
@@ -51,4 +50,4 @@ Result Guarded(Result fallback, Body&& body) noexcept
     return fallback;
 }
 
-}  // namespace tidyhive::backvault
+} // namespace tidyhive::backvault

@@ -21,37 +21,37 @@ constexpr std::array<uint32_t, 256> MakeCrcTable()
 
 constexpr std::array<uint32_t, 256> kCrcTable = MakeCrcTable();
 
-}  // namespace
+} // namespace
 
-uint32_t Crc32(const void* data, size_t size, uint32_t previous)
+uint32_t Crc32(const void *data, size_t size, uint32_t previous)
 {
     uint32_t crc = ~previous;
-    const auto* bytes = static_cast<const uint8_t*>(data);
+    const auto *bytes = static_cast<const uint8_t *>(data);
     for (size_t index = 0; index < size; ++index) {
         crc = kCrcTable[(crc ^ bytes[index]) & 0xFF] ^ (crc >> 8);
     }
     return ~crc;
 }
 
-void TByteWriter::Raw(const void* data, size_t size)
+void TByteWriter::Raw(const void *data, size_t size)
 {
-    const auto* bytes = static_cast<const uint8_t*>(data);
+    const auto *bytes = static_cast<const uint8_t *>(data);
     bytes_.insert(bytes_.end(), bytes, bytes + size);
 }
 
-void TByteWriter::Bytes(const TBytes& value)
+void TByteWriter::Bytes(const TBytes &value)
 {
     U32(static_cast<uint32_t>(value.size()));
     Raw(value.data(), value.size());
 }
 
-void TByteWriter::Text(const std::wstring& value)
+void TByteWriter::Text(const std::wstring &value)
 {
     U32(static_cast<uint32_t>(value.size()));
     Raw(value.data(), value.size() * sizeof(wchar_t));
 }
 
-void TByteReader::Raw(void* out, size_t size)
+void TByteReader::Raw(void *out, size_t size)
 {
     if (size > left_) {
         throw EDecode{};
@@ -122,4 +122,4 @@ uint32_t TByteReader::Count(size_t smallestItem)
     return count;
 }
 
-}  // namespace tidyhive::backvault
+} // namespace tidyhive::backvault

@@ -12,7 +12,7 @@ namespace tidyhive::backvault {
 using TBytes = std::vector<uint8_t>;
 
 // CRC-32 (IEEE 802.3, the one of zip and PNG); pass the previous result to continue.
-uint32_t Crc32(const void* data, size_t size, uint32_t previous = 0);
+uint32_t Crc32(const void *data, size_t size, uint32_t previous = 0);
 
 class TByteWriter {
 public:
@@ -20,10 +20,10 @@ public:
     void U16(uint16_t value) { Raw(&value, sizeof(value)); }
     void U32(uint32_t value) { Raw(&value, sizeof(value)); }
     void U64(uint64_t value) { Raw(&value, sizeof(value)); }
-    void Bytes(const TBytes& value);
-    void Text(const std::wstring& value);
-    void Raw(const void* data, size_t size);
-    const TBytes& Result() const { return bytes_; }
+    void Bytes(const TBytes &value);
+    void Text(const std::wstring &value);
+    void Raw(const void *data, size_t size);
+    const TBytes &Result() const { return bytes_; }
     TBytes Take() { return std::move(bytes_); }
 
 private:
@@ -35,8 +35,8 @@ private:
 class TByteReader {
 public:
     struct EDecode {};
-    TByteReader(const uint8_t* data, size_t size) : data_(data), left_(size) {}
-    explicit TByteReader(const TBytes& bytes) : TByteReader(bytes.data(), bytes.size()) {}
+    TByteReader(const uint8_t *data, size_t size) : data_(data), left_(size) {}
+    explicit TByteReader(const TBytes &bytes) : TByteReader(bytes.data(), bytes.size()) {}
 
     uint8_t U8();
     uint16_t U16();
@@ -50,9 +50,9 @@ public:
     uint32_t Count(size_t smallestItem);
 
 private:
-    void Raw(void* out, size_t size);
-    const uint8_t* data_;
+    void Raw(void *out, size_t size);
+    const uint8_t *data_;
     size_t left_;
 };
 
-}  // namespace tidyhive::backvault
+} // namespace tidyhive::backvault

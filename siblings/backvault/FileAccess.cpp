@@ -17,21 +17,20 @@ DWORD ErrorSlot()
 
 BOOL Answer(DWORD error)
 {
-    TlsSetValue(ErrorSlot(), reinterpret_cast<void*>(static_cast<ULONG_PTR>(error)));
+    TlsSetValue(ErrorSlot(), reinterpret_cast<void *>(static_cast<ULONG_PTR>(error)));
     SetLastError(error);
     return error == ERROR_SUCCESS;
 }
 
 // Runs a file method: an operation that cannot be recorded is not made.
-template <class Body>
-BOOL Run(Body&& body) noexcept
+template <class Body> BOOL Run(Body &&body) noexcept
 {
     try {
         return Answer(body());
-    } catch (const EBackvault& error) {
+    } catch (const EBackvault &error) {
         SetLastErrorText(error.Message());
         return Answer(error.Code() ? error.Code() : ERROR_GEN_FAILURE);
-    } catch (const std::bad_alloc&) {
+    } catch (const std::bad_alloc &) {
         SetLastErrorText(L"Not enough memory to record the change.");
         return Answer(ERROR_NOT_ENOUGH_MEMORY);
     } catch (...) {
@@ -48,17 +47,18 @@ std::wstring PathOf(LPCWSTR path)
     return path;
 }
 
-void Check(DWORD status, const std::wstring& what)
+void Check(DWORD status, const std::wstring &what)
 {
     if (status != ERROR_SUCCESS) {
         throw EBackvault(WithSystemMessage(what, status), status);
     }
 }
 
-TFileState ReadState(const std::wstring& path, bool withContent)
+TFileState ReadState(const std::wstring &path, bool withContent)
 {
     TFileState state;
-    Check(ReadFileState(path, withContent, state), L"Cannot read " + path + L" to record it before the change");
+    Check(ReadFileState(path, withContent, state),
+          L"Cannot read " + path + L" to record it before the change");
     return state;
 }
 
@@ -66,7 +66,7 @@ TFileState ReadState(const std::wstring& path, bool withContent)
 // recorded after all.
 class TKeptCopy {
 public:
-    TKeptCopy(TVault& vault, const std::wstring& path, TFileState& state)
+    TKeptCopy(TVault &vault, const std::wstring &path, TFileState &state)
     {
         std::wstring relative;
         file_ = vault.NewKeptFile(relative);
@@ -79,8 +79,8 @@ public:
             DeleteFileW(file_.c_str());
         }
     }
-    TKeptCopy(const TKeptCopy&) = delete;
-    TKeptCopy& operator=(const TKeptCopy&) = delete;
+    TKeptCopy(const TKeptCopy &) = delete;
+    TKeptCopy &operator=(const TKeptCopy &) = delete;
     void Commit() { committed_ = true; }
 
 private:
@@ -88,14 +88,14 @@ private:
     bool committed_ = false;
 };
 
-uint32_t RecordEntries(TVault& vault, const std::vector<TFileEntry>& entries)
+uint32_t RecordEntries(TVault &vault, const std::vector<TFileEntry> &entries)
 {
     TFileChange change;
     change.entries = entries;
     return vault.RecordChange(TRecordKind::FileChange, Encode(change));
 }
 
-DWORD Finish(TVault& vault, std::optional<uint32_t> intent, BOOL done)
+DWORD Finish(TVault &vault, std::optional<uint32_t> intent, BOOL done)
 {
     const DWORD status = done ? ERROR_SUCCESS : ::GetLastError();
     if (intent) {
@@ -104,12 +104,12 @@ DWORD Finish(TVault& vault, std::optional<uint32_t> intent, BOOL done)
     return status;
 }
 
-}  // namespace
+} // namespace
 
 BOOL STDMETHODCALLTYPE TFileAccess::DeleteFile(LPCWSTR path)
 {
     return Run([&]() -> DWORD {
-        TVault& vault = Vault();
+        TVault &vault = Vault();
         TLockGuard guard(vault.Lock());
         const std::wstring file = PathOf(path);
         std::optional<uint32_t> intent;
@@ -135,7 +135,7 @@ BOOL STDMETHODCALLTYPE TFileAccess::DeleteFile(LPCWSTR path)
 BOOL STDMETHODCALLTYPE TFileAccess::CopyFile(LPCWSTR existing, LPCWSTR target, BOOL failIfExists)
 {
     return Run([&]() -> DWORD {
-        TVault& vault = Vault();
+        TVault &vault = Vault();
         TLockGuard guard(vault.Lock());
         const std::wstring source = PathOf(existing);
         const std::wstring destination = PathOf(target);
@@ -148,8 +148,8 @@ BOOL STDMETHODCALLTYPE TFileAccess::CopyFile(LPCWSTR existing, LPCWSTR target, B
             entry.after = ReadState(source, true);
             entry.after.blob.clear();
             const bool replaces = entry.before.kind == TFileKind::File && !failIfExists;
-            const bool possible = entry.after.kind == TFileKind::File &&
-                                  (entry.before.kind == TFileKind::Absent || replaces);
+            const bool possible =
+                entry.after.kind == TFileKind::File && (entry.before.kind == TFileKind::Absent || replaces);
             if (possible) {
                 std::optional<TKeptCopy> kept;
                 if (replaces) {
@@ -168,7 +168,7 @@ BOOL STDMETHODCALLTYPE TFileAccess::CopyFile(LPCWSTR existing, LPCWSTR target, B
 BOOL STDMETHODCALLTYPE TFileAccess::MoveFile(LPCWSTR existing, LPCWSTR target)
 {
     return Run([&]() -> DWORD {
-        TVault& vault = Vault();
+        TVault &vault = Vault();
         TLockGuard guard(vault.Lock());
         const std::wstring source = PathOf(existing);
         const std::wstring destination = PathOf(target);
@@ -177,8 +177,9 @@ BOOL STDMETHODCALLTYPE TFileAccess::MoveFile(LPCWSTR existing, LPCWSTR target)
             const TFileState sourceState = ReadState(source, false);
             const TFileState targetState = ReadState(destination, false);
             if (sourceState.kind == TFileKind::Directory) {
-                throw EBackvault(L"Moving the folder " + source + L" cannot be recorded; only files can be moved "
-                                 L"during a session",
+                throw EBackvault(L"Moving the folder " + source +
+                                     L" cannot be recorded; only files can be moved "
+                                     L"during a session",
                                  ERROR_NOT_SUPPORTED);
             }
             if (sourceState.kind == TFileKind::File && targetState.kind == TFileKind::Absent) {
@@ -202,7 +203,7 @@ BOOL STDMETHODCALLTYPE TFileAccess::MoveFile(LPCWSTR existing, LPCWSTR target)
 BOOL STDMETHODCALLTYPE TFileAccess::CreateDirectory(LPCWSTR path)
 {
     return Run([&]() -> DWORD {
-        TVault& vault = Vault();
+        TVault &vault = Vault();
         TLockGuard guard(vault.Lock());
         const std::wstring folder = PathOf(path);
         std::optional<uint32_t> intent;
@@ -220,7 +221,7 @@ BOOL STDMETHODCALLTYPE TFileAccess::CreateDirectory(LPCWSTR path)
 BOOL STDMETHODCALLTYPE TFileAccess::RemoveDirectory(LPCWSTR path)
 {
     return Run([&]() -> DWORD {
-        TVault& vault = Vault();
+        TVault &vault = Vault();
         TLockGuard guard(vault.Lock());
         const std::wstring folder = PathOf(path);
         std::optional<uint32_t> intent;
@@ -240,7 +241,7 @@ BOOL STDMETHODCALLTYPE TFileAccess::RemoveDirectory(LPCWSTR path)
 BOOL STDMETHODCALLTYPE TFileAccess::SetFileAttributes(LPCWSTR path, DWORD attributes)
 {
     return Run([&]() -> DWORD {
-        TVault& vault = Vault();
+        TVault &vault = Vault();
         TLockGuard guard(vault.Lock());
         const std::wstring file = PathOf(path);
         std::optional<uint32_t> intent;
@@ -264,4 +265,4 @@ DWORD STDMETHODCALLTYPE TFileAccess::GetLastError()
     return static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(TlsGetValue(ErrorSlot())));
 }
 
-}  // namespace tidyhive::backvault
+} // namespace tidyhive::backvault

@@ -24,4 +24,4 @@ public:
     DWORD STDMETHODCALLTYPE GetLastError() override;
 };
 
-}  // namespace tidyhive::backvault
+} // namespace tidyhive::backvault

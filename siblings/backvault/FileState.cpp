@@ -10,7 +10,7 @@ namespace {
 
 constexpr DWORD kChunk = 1u << 16;
 
-uint64_t FromFileTime(const FILETIME& time)
+uint64_t FromFileTime(const FILETIME &time)
 {
     return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
@@ -23,13 +23,14 @@ FILETIME ToFileTime(uint64_t value)
     return time;
 }
 
-DWORD Describe(HANDLE file, TFileState& state)
+DWORD Describe(HANDLE file, TFileState &state)
 {
     BY_HANDLE_FILE_INFORMATION information = {};
     if (!GetFileInformationByHandle(file, &information)) {
         return GetLastError();
     }
-    state.kind = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? TFileKind::Directory : TFileKind::File;
+    state.kind =
+        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? TFileKind::Directory : TFileKind::File;
     state.attributes = information.dwFileAttributes;
     state.creationTime = FromFileTime(information.ftCreationTime);
     state.accessTime = FromFileTime(information.ftLastAccessTime);
@@ -41,8 +42,7 @@ DWORD Describe(HANDLE file, TFileState& state)
 }
 
 // Reads the whole file, passing each chunk on; answers the byte count and checksum.
-template <class Sink>
-DWORD ReadAll(HANDLE file, uint64_t& size, uint32_t& crc, Sink&& sink)
+template <class Sink> DWORD ReadAll(HANDLE file, uint64_t &size, uint32_t &crc, Sink &&sink)
 {
     std::vector<uint8_t> buffer(kChunk);
     size = 0;
@@ -64,7 +64,7 @@ DWORD ReadAll(HANDLE file, uint64_t& size, uint32_t& crc, Sink&& sink)
     }
 }
 
-DWORD WriteAll(HANDLE file, const uint8_t* data, DWORD size)
+DWORD WriteAll(HANDLE file, const uint8_t *data, DWORD size)
 {
     DWORD done = 0;
     while (done < size) {
@@ -80,13 +80,13 @@ DWORD WriteAll(HANDLE file, const uint8_t* data, DWORD size)
     return ERROR_SUCCESS;
 }
 
-HANDLE OpenForReading(const std::wstring& path, DWORD flags = 0)
+HANDLE OpenForReading(const std::wstring &path, DWORD flags = 0)
 {
-    return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                       OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | flags, nullptr);
+    return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | flags, nullptr);
 }
 
-DWORD SetTimes(HANDLE file, const TFileState& state)
+DWORD SetTimes(HANDLE file, const TFileState &state)
 {
     const FILETIME creation = ToFileTime(state.creationTime);
     const FILETIME access = ToFileTime(state.accessTime);
@@ -94,16 +94,16 @@ DWORD SetTimes(HANDLE file, const TFileState& state)
     return SetFileTime(file, &creation, &access, &write) ? ERROR_SUCCESS : GetLastError();
 }
 
-DWORD SetAttributes(const std::wstring& path, DWORD attributes)
+DWORD SetAttributes(const std::wstring &path, DWORD attributes)
 {
     const DWORD settable = attributes & kSettableAttributes;
     return SetFileAttributesW(path.c_str(), settable ? settable : FILE_ATTRIBUTE_NORMAL) ? ERROR_SUCCESS
-                                                                                          : GetLastError();
+                                                                                         : GetLastError();
 }
 
-}  // namespace
+} // namespace
 
-DWORD ReadFileState(const std::wstring& path, bool withContent, TFileState& state)
+DWORD ReadFileState(const std::wstring &path, bool withContent, TFileState &state)
 {
     TFileState result;
     const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -123,7 +123,8 @@ DWORD ReadFileState(const std::wstring& path, bool withContent, TFileState& stat
     DWORD status = Describe(file.get(), result);
     if (status == ERROR_SUCCESS && withContent && result.kind == TFileKind::File) {
         uint64_t size = 0;
-        status = ReadAll(file.get(), size, result.crc, [](const uint8_t*, DWORD) { return DWORD(ERROR_SUCCESS); });
+        status = ReadAll(file.get(), size, result.crc,
+                         [](const uint8_t *, DWORD) { return DWORD(ERROR_SUCCESS); });
         result.size = size;
     }
     if (status == ERROR_SUCCESS) {
@@ -132,7 +133,7 @@ DWORD ReadFileState(const std::wstring& path, bool withContent, TFileState& stat
     return status;
 }
 
-DWORD KeepFile(const std::wstring& path, const std::wstring& keptCopy, TFileState& state)
+DWORD KeepFile(const std::wstring &path, const std::wstring &keptCopy, TFileState &state)
 {
     TFileHandle source(OpenForReading(path));
     if (!source) {
@@ -144,7 +145,7 @@ DWORD KeepFile(const std::wstring& path, const std::wstring& keptCopy, TFileStat
         return status;
     }
     if (result.kind != TFileKind::File) {
-        return ERROR_ACCESS_DENIED;  // as DeleteFile answers for a folder
+        return ERROR_ACCESS_DENIED; // as DeleteFile answers for a folder
     }
     TFileHandle copy(CreateFileW(keptCopy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -153,7 +154,7 @@ DWORD KeepFile(const std::wstring& path, const std::wstring& keptCopy, TFileStat
     }
     uint64_t size = 0;
     status = ReadAll(source.get(), size, result.crc,
-                     [&](const uint8_t* data, DWORD length) { return WriteAll(copy.get(), data, length); });
+                     [&](const uint8_t *data, DWORD length) { return WriteAll(copy.get(), data, length); });
     if (status == ERROR_SUCCESS && !FlushFileBuffers(copy.get())) {
         status = GetLastError();
     }
@@ -167,7 +168,7 @@ DWORD KeepFile(const std::wstring& path, const std::wstring& keptCopy, TFileStat
     return ERROR_SUCCESS;
 }
 
-DWORD CheckKeptFile(const std::wstring& keptCopy, const TFileState& state)
+DWORD CheckKeptFile(const std::wstring &keptCopy, const TFileState &state)
 {
     TFileHandle copy(OpenForReading(keptCopy));
     if (!copy) {
@@ -175,14 +176,15 @@ DWORD CheckKeptFile(const std::wstring& keptCopy, const TFileState& state)
     }
     uint64_t size = 0;
     uint32_t crc = 0;
-    const DWORD status = ReadAll(copy.get(), size, crc, [](const uint8_t*, DWORD) { return DWORD(ERROR_SUCCESS); });
+    const DWORD status =
+        ReadAll(copy.get(), size, crc, [](const uint8_t *, DWORD) { return DWORD(ERROR_SUCCESS); });
     if (status != ERROR_SUCCESS) {
         return status;
     }
     return size == state.size && crc == state.crc ? ERROR_SUCCESS : ERROR_FILE_CORRUPT;
 }
 
-DWORD CreateParentFolders(const std::wstring& path)
+DWORD CreateParentFolders(const std::wstring &path)
 {
     const size_t slash = path.find_last_of(L"\\/");
     if (slash == std::wstring::npos || slash == 0) {
@@ -194,7 +196,7 @@ DWORD CreateParentFolders(const std::wstring& path)
         return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? ERROR_SUCCESS : ERROR_DIRECTORY;
     }
     if (parent.size() <= 3 && parent.size() >= 2 && parent[1] == L':') {
-        return ERROR_PATH_NOT_FOUND;  // a drive that is not there
+        return ERROR_PATH_NOT_FOUND; // a drive that is not there
     }
     const DWORD status = CreateParentFolders(parent);
     if (status != ERROR_SUCCESS) {
@@ -206,7 +208,7 @@ DWORD CreateParentFolders(const std::wstring& path)
     return ERROR_SUCCESS;
 }
 
-DWORD RemoveFile(const std::wstring& path)
+DWORD RemoveFile(const std::wstring &path)
 {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
@@ -222,7 +224,7 @@ DWORD RemoveFile(const std::wstring& path)
     return error;
 }
 
-DWORD PutBackFile(const std::wstring& keptCopy, const TFileState& state, const std::wstring& path)
+DWORD PutBackFile(const std::wstring &keptCopy, const TFileState &state, const std::wstring &path)
 {
     DWORD status = CheckKeptFile(keptCopy, state);
     if (status != ERROR_SUCCESS) {
@@ -244,17 +246,17 @@ DWORD PutBackFile(const std::wstring& keptCopy, const TFileState& state, const s
     if (!copy) {
         return GetLastError();
     }
-    TFileHandle target(CreateFileW(path.c_str(), GENERIC_WRITE | FILE_WRITE_ATTRIBUTES, 0, nullptr, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    TFileHandle target(CreateFileW(path.c_str(), GENERIC_WRITE | FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!target) {
         return GetLastError();
     }
     uint64_t size = 0;
     uint32_t crc = 0;
     status = ReadAll(copy.get(), size, crc,
-                     [&](const uint8_t* data, DWORD length) { return WriteAll(target.get(), data, length); });
+                     [&](const uint8_t *data, DWORD length) { return WriteAll(target.get(), data, length); });
     if (status == ERROR_SUCCESS && (size != state.size || crc != state.crc)) {
-        status = ERROR_FILE_CORRUPT;  // the kept copy changed between the check and the copy
+        status = ERROR_FILE_CORRUPT; // the kept copy changed between the check and the copy
     }
     if (status == ERROR_SUCCESS) {
         status = SetTimes(target.get(), state);
@@ -266,7 +268,7 @@ DWORD PutBackFile(const std::wstring& keptCopy, const TFileState& state, const s
     return status;
 }
 
-DWORD PutBackDirectory(const TFileState& state, const std::wstring& path)
+DWORD PutBackDirectory(const TFileState &state, const std::wstring &path)
 {
     DWORD status = CreateParentFolders(path);
     if (status != ERROR_SUCCESS) {
@@ -275,8 +277,9 @@ DWORD PutBackDirectory(const TFileState& state, const std::wstring& path)
     if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
         return GetLastError();
     }
-    TFileHandle folder(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    TFileHandle folder(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (folder) {
         status = SetTimes(folder.get(), state);
         folder.Reset();
@@ -285,4 +288,4 @@ DWORD PutBackDirectory(const TFileState& state, const std::wstring& path)
     return attributes;
 }
 
-}  // namespace tidyhive::backvault
+} // namespace tidyhive::backvault

@@ -15,19 +15,19 @@ constexpr size_t kBodyHeaderSize = 8;
 constexpr uint32_t kMaxBodySize = 256u << 20;
 constexpr uint64_t kMaxJournalSize = 1024ull << 20;
 
-std::wstring JoinFile(const std::wstring& folder, const wchar_t* name)
+std::wstring JoinFile(const std::wstring &folder, const wchar_t *name)
 {
     return folder + L"\\" + name;
 }
 
-uint32_t ReadU32(const uint8_t* data)
+uint32_t ReadU32(const uint8_t *data)
 {
     uint32_t value = 0;
     std::memcpy(&value, data, sizeof(value));
     return value;
 }
 
-EBackvault Damaged(const std::wstring& text)
+EBackvault Damaged(const std::wstring &text)
 {
     return EBackvault(text, ERROR_FILE_CORRUPT);
 }
@@ -37,11 +37,12 @@ std::wstring AtOffset(uint64_t offset)
     return L" at byte " + std::to_wstring(offset);
 }
 
-TBytes ReadWholeFile(HANDLE file, const std::wstring& what)
+TBytes ReadWholeFile(HANDLE file, const std::wstring &what)
 {
     LARGE_INTEGER size = {};
     if (!GetFileSizeEx(file, &size)) {
-        throw EBackvault(WithSystemMessage(L"Cannot read the size of " + what, GetLastError()), GetLastError());
+        throw EBackvault(WithSystemMessage(L"Cannot read the size of " + what, GetLastError()),
+                         GetLastError());
     }
     if (static_cast<uint64_t>(size.QuadPart) > kMaxJournalSize) {
         throw Damaged(L"The " + what + L" is larger than any journal this library writes (" +
@@ -64,9 +65,10 @@ TBytes ReadWholeFile(HANDLE file, const std::wstring& what)
     return bytes;
 }
 
-bool AllZero(const TBytes& bytes, size_t from)
+bool AllZero(const TBytes &bytes, size_t from)
 {
-    return std::all_of(bytes.begin() + static_cast<ptrdiff_t>(from), bytes.end(), [](uint8_t b) { return b == 0; });
+    return std::all_of(bytes.begin() + static_cast<ptrdiff_t>(from), bytes.end(),
+                       [](uint8_t b) { return b == 0; });
 }
 
 struct TSeal {
@@ -75,7 +77,7 @@ struct TSeal {
 };
 
 // False when there is no seal; throws when there is one that does not check out.
-bool ReadSeal(const std::wstring& folder, TSeal& seal)
+bool ReadSeal(const std::wstring &folder, TSeal &seal)
 {
     TFileHandle file(CreateFileW(JoinFile(folder, kSealFileName).c_str(), GENERIC_READ,
                                  FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -96,9 +98,9 @@ bool ReadSeal(const std::wstring& folder, TSeal& seal)
     return true;
 }
 
-}  // namespace
+} // namespace
 
-TJournalWriter::TJournalWriter(const std::wstring& folder, const TBytes& beginPayload) : folder_(folder)
+TJournalWriter::TJournalWriter(const std::wstring &folder, const TBytes &beginPayload) : folder_(folder)
 {
     const std::wstring path = JoinFile(folder, kJournalFileName);
     // Others may read the journal while it grows (a host listing sessions), never write it.
@@ -113,12 +115,13 @@ TJournalWriter::TJournalWriter(const std::wstring& folder, const TBytes& beginPa
     Append(TRecordKind::Begin, beginPayload, true);
 }
 
-void TJournalWriter::Write(const TBytes& bytes, bool flush)
+void TJournalWriter::Write(const TBytes &bytes, bool flush)
 {
     if (broken_) {
-        throw EBackvault(L"The session journal could not be repaired after a failed write; no more changes can "
-                         L"be recorded",
-                         ERROR_WRITE_FAULT);
+        throw EBackvault(
+            L"The session journal could not be repaired after a failed write; no more changes can "
+            L"be recorded",
+            ERROR_WRITE_FAULT);
     }
     LARGE_INTEGER position = {};
     position.QuadPart = static_cast<LONGLONG>(length_);
@@ -151,7 +154,7 @@ void TJournalWriter::Write(const TBytes& bytes, bool flush)
     length_ += bytes.size();
 }
 
-uint32_t TJournalWriter::Append(TRecordKind kind, const TBytes& payload, bool flush)
+uint32_t TJournalWriter::Append(TRecordKind kind, const TBytes &payload, bool flush)
 {
     if (payload.size() > kMaxBodySize - kBodyHeaderSize) {
         throw EBackvault(L"A change is too large to record (" + std::to_wstring(payload.size()) + L" bytes)",
@@ -188,8 +191,9 @@ void TJournalWriter::Seal()
         TFileHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
         DWORD written = 0;
-        if (!file || !WriteFile(file.get(), seal.Result().data(), static_cast<DWORD>(seal.Result().size()), &written,
-                                nullptr) ||
+        if (!file ||
+            !WriteFile(file.get(), seal.Result().data(), static_cast<DWORD>(seal.Result().size()), &written,
+                       nullptr) ||
             written != seal.Result().size() || !FlushFileBuffers(file.get())) {
             const DWORD error = GetLastError();
             throw EBackvault(WithSystemMessage(L"Cannot write the journal's seal", error), error);
@@ -200,10 +204,10 @@ void TJournalWriter::Seal()
         const DWORD error = GetLastError();
         throw EBackvault(WithSystemMessage(L"Cannot write the journal's seal", error), error);
     }
-    broken_ = true;  // sealed: nothing may follow
+    broken_ = true; // sealed: nothing may follow
 }
 
-TJournal ReadJournal(const std::wstring& folder, bool exclusive)
+TJournal ReadJournal(const std::wstring &folder, bool exclusive)
 {
     const std::wstring path = JoinFile(folder, kJournalFileName);
     // Exclusive readers (a restore) must not run while a recording process still appends.
@@ -226,7 +230,8 @@ TJournal ReadJournal(const std::wstring& folder, bool exclusive)
 
     if (journal.sealed && bytes.size() != seal.length) {
         throw Damaged(L"The journal is " + std::to_wstring(bytes.size()) + L" bytes long but was sealed at " +
-                      std::to_wstring(seal.length) + L" bytes" + (bytes.size() < seal.length ? L" (truncated)" : L""));
+                      std::to_wstring(seal.length) + L" bytes" +
+                      (bytes.size() < seal.length ? L" (truncated)" : L""));
     }
     if (bytes.size() < sizeof(kJournalMagic)) {
         // A process killed while creating the journal: an empty session.
@@ -243,15 +248,16 @@ TJournal ReadJournal(const std::wstring& folder, bool exclusive)
     size_t offset = sizeof(kJournalMagic);
     while (offset < bytes.size()) {
         const size_t left = bytes.size() - offset;
-        const uint8_t* at = bytes.data() + offset;
+        const uint8_t *at = bytes.data() + offset;
         // Classify a record that does not check out: an unsealed journal may end in one
         // incomplete record (or in zeros the file system left), nothing else.
-        auto reject = [&](const std::wstring& reason, bool reachesEnd) -> void {
+        auto reject = [&](const std::wstring &reason, bool reachesEnd) -> void {
             if (!journal.sealed && (reachesEnd || AllZero(bytes, offset))) {
                 journal.tornTail = true;
                 return;
             }
-            throw Damaged(L"Record " + std::to_wstring(journal.records.size()) + AtOffset(offset) + L": " + reason);
+            throw Damaged(L"Record " + std::to_wstring(journal.records.size()) + AtOffset(offset) + L": " +
+                          reason);
         };
         if (left < kRecordHeaderSize) {
             reject(L"incomplete record header", true);
@@ -268,7 +274,7 @@ TJournal ReadJournal(const std::wstring& folder, bool exclusive)
                    true);
             break;
         }
-        const uint8_t* body = at + kRecordHeaderSize;
+        const uint8_t *body = at + kRecordHeaderSize;
         if (ReadU32(at + 8) != Crc32(body, bodySize)) {
             reject(L"checksum mismatch", offset + kRecordHeaderSize + bodySize == bytes.size());
             break;
@@ -286,10 +292,10 @@ TJournal ReadJournal(const std::wstring& folder, bool exclusive)
         offset += kRecordHeaderSize + bodySize;
     }
     if (journal.sealed && journal.records.size() != seal.count) {
-        throw Damaged(L"The journal holds " + std::to_wstring(journal.records.size()) + L" records but was sealed with " +
-                      std::to_wstring(seal.count));
+        throw Damaged(L"The journal holds " + std::to_wstring(journal.records.size()) +
+                      L" records but was sealed with " + std::to_wstring(seal.count));
     }
     return journal;
 }
 
-}  // namespace tidyhive::backvault
+} // namespace tidyhive::backvault

@@ -35,27 +35,27 @@ struct TJournalRecord {
 struct TJournal {
     std::vector<TJournalRecord> records;
     bool sealed = false;
-    bool tornTail = false;  // an unsealed journal ended in an incomplete record, ignored
+    bool tornTail = false; // an unsealed journal ended in an incomplete record, ignored
 };
 
 class TJournalWriter {
 public:
     // Creates the journal in a new session folder; the first record (Begin) is on disk
     // when this returns. Throws EBackvault.
-    TJournalWriter(const std::wstring& folder, const TBytes& beginPayload);
-    TJournalWriter(const TJournalWriter&) = delete;
-    TJournalWriter& operator=(const TJournalWriter&) = delete;
+    TJournalWriter(const std::wstring &folder, const TBytes &beginPayload);
+    TJournalWriter(const TJournalWriter &) = delete;
+    TJournalWriter &operator=(const TJournalWriter &) = delete;
 
     // Appends one record and answers its sequence number; with flush, the record is on
     // disk when this returns. A failed append leaves the journal as it was (or, if even
     // that fails, refuses every later append). Throws EBackvault.
-    uint32_t Append(TRecordKind kind, const TBytes& payload, bool flush);
+    uint32_t Append(TRecordKind kind, const TBytes &payload, bool flush);
     // Flushes and writes the seal; the journal takes no more records.
     void Seal();
     uint32_t Count() const { return count_; }
 
 private:
-    void Write(const TBytes& bytes, bool flush);
+    void Write(const TBytes &bytes, bool flush);
     std::wstring folder_;
     TFileHandle file_;
     uint64_t length_ = 0;
@@ -65,6 +65,6 @@ private:
 
 // Reads and checks a whole journal. Throws EBackvault (ERROR_FILE_CORRUPT for damage,
 // ERROR_SHARING_VIOLATION while another process still writes it with exclusive set).
-TJournal ReadJournal(const std::wstring& folder, bool exclusive);
+TJournal ReadJournal(const std::wstring &folder, bool exclusive);
 
-}  // namespace tidyhive::backvault
+} // namespace tidyhive::backvault

@@ -7,14 +7,14 @@ namespace {
 // not recurse without end.
 constexpr int kMaxSnapshotDepth = 600;
 
-void Put(TByteWriter& out, const TRegLocation& location)
+void Put(TByteWriter &out, const TRegLocation &location)
 {
     out.U32(location.root);
     out.U32(location.view);
     out.Text(location.path);
 }
 
-TRegLocation GetLocation(TByteReader& in)
+TRegLocation GetLocation(TByteReader &in)
 {
     TRegLocation location;
     location.root = in.U32();
@@ -23,14 +23,14 @@ TRegLocation GetLocation(TByteReader& in)
     return location;
 }
 
-void Put(TByteWriter& out, const TValueState& state)
+void Put(TByteWriter &out, const TValueState &state)
 {
     out.U8(state.present ? 1 : 0);
     out.U32(state.type);
     out.Bytes(state.data);
 }
 
-TValueState GetValueState(TByteReader& in)
+TValueState GetValueState(TByteReader &in)
 {
     TValueState state;
     const uint8_t present = in.U8();
@@ -43,24 +43,24 @@ TValueState GetValueState(TByteReader& in)
     return state;
 }
 
-void Put(TByteWriter& out, const TKeySnapshot& snapshot)
+void Put(TByteWriter &out, const TKeySnapshot &snapshot)
 {
     out.Text(snapshot.name);
     out.Text(snapshot.keyClass);
     out.Bytes(snapshot.security);
     out.U32(static_cast<uint32_t>(snapshot.values.size()));
-    for (const TNamedValue& value : snapshot.values) {
+    for (const TNamedValue &value : snapshot.values) {
         out.Text(value.name);
         out.U32(value.type);
         out.Bytes(value.data);
     }
     out.U32(static_cast<uint32_t>(snapshot.subkeys.size()));
-    for (const TKeySnapshot& subkey : snapshot.subkeys) {
+    for (const TKeySnapshot &subkey : snapshot.subkeys) {
         Put(out, subkey);
     }
 }
 
-TKeySnapshot GetSnapshot(TByteReader& in, int depth)
+TKeySnapshot GetSnapshot(TByteReader &in, int depth)
 {
     if (depth > kMaxSnapshotDepth) {
         throw TByteReader::EDecode{};
@@ -86,7 +86,7 @@ TKeySnapshot GetSnapshot(TByteReader& in, int depth)
     return snapshot;
 }
 
-void Put(TByteWriter& out, const TFileState& state)
+void Put(TByteWriter &out, const TFileState &state)
 {
     out.U8(static_cast<uint8_t>(state.kind));
     out.U32(state.attributes);
@@ -98,7 +98,7 @@ void Put(TByteWriter& out, const TFileState& state)
     out.Text(state.blob);
 }
 
-TFileState GetFileState(TByteReader& in)
+TFileState GetFileState(TByteReader &in)
 {
     TFileState state;
     const uint8_t kind = in.U8();
@@ -116,8 +116,7 @@ TFileState GetFileState(TByteReader& in)
     return state;
 }
 
-template <class Record, class Read>
-Record DecodeWhole(const TBytes& payload, Read read)
+template <class Record, class Read> Record DecodeWhole(const TBytes &payload, Read read)
 {
     TByteReader in(payload);
     Record record = read(in);
@@ -127,7 +126,7 @@ Record DecodeWhole(const TBytes& payload, Read read)
     return record;
 }
 
-}  // namespace
+} // namespace
 
 bool IsChangeKind(uint16_t kind)
 {
@@ -144,7 +143,7 @@ bool IsChangeKind(uint16_t kind)
     }
 }
 
-bool operator==(const TValueState& left, const TValueState& right)
+bool operator==(const TValueState &left, const TValueState &right)
 {
     if (!left.present || !right.present) {
         return left.present == right.present;
@@ -152,7 +151,7 @@ bool operator==(const TValueState& left, const TValueState& right)
     return left.type == right.type && left.data == right.data;
 }
 
-TBytes Encode(const TValueChange& change)
+TBytes Encode(const TValueChange &change)
 {
     TByteWriter out;
     Put(out, change.key);
@@ -162,7 +161,7 @@ TBytes Encode(const TValueChange& change)
     return out.Take();
 }
 
-TBytes Encode(const TKeyCreation& change)
+TBytes Encode(const TKeyCreation &change)
 {
     TByteWriter out;
     Put(out, change.key);
@@ -170,7 +169,7 @@ TBytes Encode(const TKeyCreation& change)
     return out.Take();
 }
 
-TBytes Encode(const TKeyDeletion& change)
+TBytes Encode(const TKeyDeletion &change)
 {
     TByteWriter out;
     Put(out, change.key);
@@ -178,7 +177,7 @@ TBytes Encode(const TKeyDeletion& change)
     return out.Take();
 }
 
-TBytes Encode(const TSecurityChange& change)
+TBytes Encode(const TSecurityChange &change)
 {
     TByteWriter out;
     Put(out, change.key);
@@ -188,11 +187,11 @@ TBytes Encode(const TSecurityChange& change)
     return out.Take();
 }
 
-TBytes Encode(const TFileChange& change)
+TBytes Encode(const TFileChange &change)
 {
     TByteWriter out;
     out.U32(static_cast<uint32_t>(change.entries.size()));
-    for (const TFileEntry& entry : change.entries) {
+    for (const TFileEntry &entry : change.entries) {
         out.U8(static_cast<uint8_t>(entry.operation));
         out.Text(entry.path);
         Put(out, entry.before);
@@ -201,7 +200,7 @@ TBytes Encode(const TFileChange& change)
     return out.Take();
 }
 
-TBytes Encode(const TOutcome& outcome)
+TBytes Encode(const TOutcome &outcome)
 {
     TByteWriter out;
     out.U32(outcome.intent);
@@ -213,7 +212,7 @@ TBytes Encode(const TOutcome& outcome)
     return out.Take();
 }
 
-TBytes Encode(const TSessionHeader& header)
+TBytes Encode(const TSessionHeader &header)
 {
     TByteWriter out;
     out.U64(header.started);
@@ -224,7 +223,7 @@ TBytes Encode(const TSessionHeader& header)
     return out.Take();
 }
 
-TBytes Encode(const TSessionEnd& end)
+TBytes Encode(const TSessionEnd &end)
 {
     TByteWriter out;
     out.U64(end.finished);
@@ -232,16 +231,16 @@ TBytes Encode(const TSessionEnd& end)
     return out.Take();
 }
 
-TBytes EncodeText(const std::wstring& text)
+TBytes EncodeText(const std::wstring &text)
 {
     TByteWriter out;
     out.Text(text);
     return out.Take();
 }
 
-TValueChange DecodeValueChange(const TBytes& payload)
+TValueChange DecodeValueChange(const TBytes &payload)
 {
-    return DecodeWhole<TValueChange>(payload, [](TByteReader& in) {
+    return DecodeWhole<TValueChange>(payload, [](TByteReader &in) {
         TValueChange change;
         change.key = GetLocation(in);
         change.name = in.Text();
@@ -251,9 +250,9 @@ TValueChange DecodeValueChange(const TBytes& payload)
     });
 }
 
-TKeyCreation DecodeKeyCreation(const TBytes& payload)
+TKeyCreation DecodeKeyCreation(const TBytes &payload)
 {
-    return DecodeWhole<TKeyCreation>(payload, [](TByteReader& in) {
+    return DecodeWhole<TKeyCreation>(payload, [](TByteReader &in) {
         TKeyCreation change;
         change.key = GetLocation(in);
         change.existingDepth = in.U32();
@@ -261,9 +260,9 @@ TKeyCreation DecodeKeyCreation(const TBytes& payload)
     });
 }
 
-TKeyDeletion DecodeKeyDeletion(const TBytes& payload)
+TKeyDeletion DecodeKeyDeletion(const TBytes &payload)
 {
-    return DecodeWhole<TKeyDeletion>(payload, [](TByteReader& in) {
+    return DecodeWhole<TKeyDeletion>(payload, [](TByteReader &in) {
         TKeyDeletion change;
         change.key = GetLocation(in);
         change.snapshot = GetSnapshot(in, 0);
@@ -271,9 +270,9 @@ TKeyDeletion DecodeKeyDeletion(const TBytes& payload)
     });
 }
 
-TSecurityChange DecodeSecurityChange(const TBytes& payload)
+TSecurityChange DecodeSecurityChange(const TBytes &payload)
 {
-    return DecodeWhole<TSecurityChange>(payload, [](TByteReader& in) {
+    return DecodeWhole<TSecurityChange>(payload, [](TByteReader &in) {
         TSecurityChange change;
         change.key = GetLocation(in);
         change.information = in.U32();
@@ -283,9 +282,9 @@ TSecurityChange DecodeSecurityChange(const TBytes& payload)
     });
 }
 
-TFileChange DecodeFileChange(const TBytes& payload)
+TFileChange DecodeFileChange(const TBytes &payload)
 {
-    return DecodeWhole<TFileChange>(payload, [](TByteReader& in) {
+    return DecodeWhole<TFileChange>(payload, [](TByteReader &in) {
         TFileChange change;
         const uint32_t count = in.Count(16);
         for (uint32_t index = 0; index < count; ++index) {
@@ -305,9 +304,9 @@ TFileChange DecodeFileChange(const TBytes& payload)
     });
 }
 
-TOutcome DecodeOutcome(const TBytes& payload)
+TOutcome DecodeOutcome(const TBytes &payload)
 {
-    return DecodeWhole<TOutcome>(payload, [](TByteReader& in) {
+    return DecodeWhole<TOutcome>(payload, [](TByteReader &in) {
         TOutcome outcome;
         outcome.intent = in.U32();
         outcome.status = in.U32();
@@ -323,9 +322,9 @@ TOutcome DecodeOutcome(const TBytes& payload)
     });
 }
 
-TSessionHeader DecodeSessionHeader(const TBytes& payload)
+TSessionHeader DecodeSessionHeader(const TBytes &payload)
 {
-    return DecodeWhole<TSessionHeader>(payload, [](TByteReader& in) {
+    return DecodeWhole<TSessionHeader>(payload, [](TByteReader &in) {
         TSessionHeader header;
         header.started = in.U64();
         header.title = in.Text();
@@ -336,9 +335,9 @@ TSessionHeader DecodeSessionHeader(const TBytes& payload)
     });
 }
 
-TSessionEnd DecodeSessionEnd(const TBytes& payload)
+TSessionEnd DecodeSessionEnd(const TBytes &payload)
 {
-    return DecodeWhole<TSessionEnd>(payload, [](TByteReader& in) {
+    return DecodeWhole<TSessionEnd>(payload, [](TByteReader &in) {
         TSessionEnd end;
         end.finished = in.U64();
         end.changes = in.U32();
@@ -346,9 +345,9 @@ TSessionEnd DecodeSessionEnd(const TBytes& payload)
     });
 }
 
-std::wstring DecodeText(const TBytes& payload)
+std::wstring DecodeText(const TBytes &payload)
 {
-    return DecodeWhole<std::wstring>(payload, [](TByteReader& in) { return in.Text(); });
+    return DecodeWhole<std::wstring>(payload, [](TByteReader &in) { return in.Text(); });
 }
 
-}  // namespace tidyhive::backvault
+} // namespace tidyhive::backvault

@@ -9,15 +9,14 @@ namespace {
 
 // Runs a registry method: a change that cannot be recorded is not made, and the reason
 // becomes the thread's last error text.
-template <class Body>
-LONG Run(Body&& body) noexcept
+template <class Body> LONG Run(Body &&body) noexcept
 {
     try {
         return body();
-    } catch (const EBackvault& error) {
+    } catch (const EBackvault &error) {
         SetLastErrorText(error.Message());
         return static_cast<LONG>(error.Code());
-    } catch (const std::bad_alloc&) {
+    } catch (const std::bad_alloc &) {
         SetLastErrorText(L"Not enough memory to record the change.");
         return ERROR_NOT_ENOUGH_MEMORY;
     } catch (...) {
@@ -31,19 +30,20 @@ std::wstring NameOf(LPCWSTR valueName)
     return valueName ? valueName : L"";
 }
 
-const TRegLocation& Known(const std::optional<TRegLocation>& location)
+const TRegLocation &Known(const std::optional<TRegLocation> &location)
 {
     if (!location) {
-        throw EBackvault(L"The key handle was not opened through the backup library, so a change through it cannot "
-                         L"be recorded",
-                         ERROR_INVALID_HANDLE);
+        throw EBackvault(
+            L"The key handle was not opened through the backup library, so a change through it cannot "
+            L"be recorded",
+            ERROR_INVALID_HANDLE);
     }
     return *location;
 }
 
 // The value as stored, read through the handle or, when the handle may not read, by
 // location.
-TValueState ReadBefore(HKEY key, const TRegLocation& location, const std::wstring& name)
+TValueState ReadBefore(HKEY key, const TRegLocation &location, const std::wstring &name)
 {
     TValueState state;
     LONG status = ReadValue(key, name, state);
@@ -59,7 +59,7 @@ TValueState ReadBefore(HKEY key, const TRegLocation& location, const std::wstrin
     return state;
 }
 
-bool SelfRelative(PSECURITY_DESCRIPTOR descriptor, TBytes& bytes)
+bool SelfRelative(PSECURITY_DESCRIPTOR descriptor, TBytes &bytes)
 {
     if (!descriptor || !IsValidSecurityDescriptor(descriptor)) {
         return false;
@@ -70,7 +70,7 @@ bool SelfRelative(PSECURITY_DESCRIPTOR descriptor, TBytes& bytes)
         return false;
     }
     if (control & SE_SELF_RELATIVE) {
-        const auto* begin = static_cast<const uint8_t*>(descriptor);
+        const auto *begin = static_cast<const uint8_t *>(descriptor);
         bytes.assign(begin, begin + GetSecurityDescriptorLength(descriptor));
         return true;
     }
@@ -80,7 +80,7 @@ bool SelfRelative(PSECURITY_DESCRIPTOR descriptor, TBytes& bytes)
     return length && MakeSelfRelativeSD(descriptor, bytes.data(), &length);
 }
 
-}  // namespace
+} // namespace
 
 std::optional<TRegLocation> TRegAccess::Resolve(HKEY key, LPCWSTR subKey, REGSAM access) const
 {
@@ -101,7 +101,7 @@ std::optional<TRegLocation> TRegAccess::Resolve(HKEY key, LPCWSTR subKey, REGSAM
     return location;
 }
 
-void TRegAccess::Remember(HKEY handle, const std::optional<TRegLocation>& location)
+void TRegAccess::Remember(HKEY handle, const std::optional<TRegLocation> &location)
 {
     THandleEntry entry;
     entry.known = location.has_value();
@@ -112,11 +112,12 @@ void TRegAccess::Remember(HKEY handle, const std::optional<TRegLocation>& locati
 }
 
 LONG STDMETHODCALLTYPE TRegAccess::RegCreateKeyEx(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass,
-                                                  DWORD options, REGSAM access, LPSECURITY_ATTRIBUTES security,
-                                                  PHKEY result, LPDWORD disposition)
+                                                  DWORD options, REGSAM access,
+                                                  LPSECURITY_ATTRIBUTES security, PHKEY result,
+                                                  LPDWORD disposition)
 {
     return Run([&]() -> LONG {
-        TVault& vault = Vault();
+        TVault &vault = Vault();
         TLockGuard guard(vault.Lock());
         const std::optional<TRegLocation> location = Resolve(key, subKey, access);
         // An existing key is opened, as RegCreateKeyEx does on Windows; Wine's RegCreateKeyEx
@@ -152,8 +153,8 @@ LONG STDMETHODCALLTYPE TRegAccess::RegCreateKeyEx(HKEY key, LPCWSTR subKey, DWOR
                 intent = vault.RecordChange(TRecordKind::CreateKey, Encode(creation));
             }
         }
-        const LONG status =
-            ::RegCreateKeyExW(key, subKey, reserved, keyClass, options, access, security, result, disposition);
+        const LONG status = ::RegCreateKeyExW(key, subKey, reserved, keyClass, options, access, security,
+                                              result, disposition);
         if (intent) {
             vault.RecordOutcome(TOutcome{*intent, static_cast<uint32_t>(status), false, {}});
         }
@@ -177,8 +178,8 @@ LONG STDMETHODCALLTYPE TRegAccess::RegOpenKeyEx(HKEY key, LPCWSTR subKey, DWORD 
     });
 }
 
-LONG STDMETHODCALLTYPE TRegAccess::RegQueryValueEx(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type,
-                                                   LPBYTE data, LPDWORD dataSize)
+LONG STDMETHODCALLTYPE TRegAccess::RegQueryValueEx(HKEY key, LPCWSTR valueName, LPDWORD reserved,
+                                                   LPDWORD type, LPBYTE data, LPDWORD dataSize)
 {
     return ::RegQueryValueExW(key, valueName, reserved, type, data, dataSize);
 }
@@ -186,7 +187,7 @@ LONG STDMETHODCALLTYPE TRegAccess::RegQueryValueEx(HKEY key, LPCWSTR valueName, 
 LONG STDMETHODCALLTYPE TRegAccess::RegDeleteValue(HKEY key, LPCWSTR valueName)
 {
     return Run([&]() -> LONG {
-        TVault& vault = Vault();
+        TVault &vault = Vault();
         TLockGuard guard(vault.Lock());
         std::optional<uint32_t> intent;
         if (vault.MustRecord()) {
@@ -209,7 +210,7 @@ LONG STDMETHODCALLTYPE TRegAccess::RegDeleteValue(HKEY key, LPCWSTR valueName)
 LONG STDMETHODCALLTYPE TRegAccess::RegDeleteKeyEx(HKEY key, LPCWSTR subKey, REGSAM view, DWORD reserved)
 {
     return Run([&]() -> LONG {
-        TVault& vault = Vault();
+        TVault &vault = Vault();
         TLockGuard guard(vault.Lock());
         std::optional<uint32_t> intent;
         if (vault.MustRecord()) {
@@ -248,10 +249,10 @@ LONG STDMETHODCALLTYPE TRegAccess::RegDeleteKeyEx(HKEY key, LPCWSTR subKey, REGS
 }
 
 LONG STDMETHODCALLTYPE TRegAccess::RegSetValueEx(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type,
-                                                 const BYTE* data, DWORD dataSize)
+                                                 const BYTE *data, DWORD dataSize)
 {
     return Run([&]() -> LONG {
-        TVault& vault = Vault();
+        TVault &vault = Vault();
         TLockGuard guard(vault.Lock());
         std::optional<uint32_t> intent;
         TValueChange change;
@@ -308,8 +309,8 @@ LONG STDMETHODCALLTYPE TRegAccess::RegQueryInfoKey(HKEY key, LPWSTR keyClass, LP
                                                    LPDWORD maxValueNameLength, LPDWORD maxValueLength,
                                                    LPDWORD securityDescriptor, PFILETIME lastWrite)
 {
-    return ::RegQueryInfoKeyW(key, keyClass, classLength, reserved, subKeys, maxSubKeyLength, maxClassLength, values,
-                              maxValueNameLength, maxValueLength, securityDescriptor, lastWrite);
+    return ::RegQueryInfoKeyW(key, keyClass, classLength, reserved, subKeys, maxSubKeyLength, maxClassLength,
+                              values, maxValueNameLength, maxValueLength, securityDescriptor, lastWrite);
 }
 
 LONG STDMETHODCALLTYPE TRegAccess::RegFlushKey(HKEY key)
@@ -336,7 +337,7 @@ LONG STDMETHODCALLTYPE TRegAccess::RegSetKeySecurity(HKEY key, SECURITY_INFORMAT
                                                      PSECURITY_DESCRIPTOR descriptor)
 {
     return Run([&]() -> LONG {
-        TVault& vault = Vault();
+        TVault &vault = Vault();
         TLockGuard guard(vault.Lock());
         std::optional<uint32_t> intent;
         TSecurityChange change;
@@ -347,7 +348,8 @@ LONG STDMETHODCALLTYPE TRegAccess::RegSetKeySecurity(HKEY key, SECURITY_INFORMAT
             if (status == ERROR_ACCESS_DENIED) {
                 TRegKey reader;
                 const REGSAM access =
-                    READ_CONTROL | ((change.information & SACL_SECURITY_INFORMATION) ? ACCESS_SYSTEM_SECURITY : 0);
+                    READ_CONTROL |
+                    ((change.information & SACL_SECURITY_INFORMATION) ? ACCESS_SYSTEM_SECURITY : 0);
                 status = OpenLocation(change.key, access, reader);
                 if (status == ERROR_SUCCESS) {
                     status = ReadSecurity(reader.get(), change.information, change.before);
@@ -369,4 +371,4 @@ LONG STDMETHODCALLTYPE TRegAccess::RegSetKeySecurity(HKEY key, SECURITY_INFORMAT
     });
 }
 
-}  // namespace tidyhive::backvault
+} // namespace tidyhive::backvault

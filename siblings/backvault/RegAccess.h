@@ -18,28 +18,31 @@ namespace tidyhive::backvault {
 
 class TRegAccess : public siblings::TSiblingObject<IRegAccess> {
 public:
-    LONG STDMETHODCALLTYPE RegCreateKeyEx(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options,
-                                          REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result,
-                                          LPDWORD disposition) override;
+    LONG STDMETHODCALLTYPE RegCreateKeyEx(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass,
+                                          DWORD options, REGSAM access, LPSECURITY_ATTRIBUTES security,
+                                          PHKEY result, LPDWORD disposition) override;
     LONG STDMETHODCALLTYPE RegOpenKeyEx(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access,
                                         PHKEY result) override;
-    LONG STDMETHODCALLTYPE RegQueryValueEx(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
-                                           LPDWORD dataSize) override;
+    LONG STDMETHODCALLTYPE RegQueryValueEx(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type,
+                                           LPBYTE data, LPDWORD dataSize) override;
     LONG STDMETHODCALLTYPE RegDeleteValue(HKEY key, LPCWSTR valueName) override;
     LONG STDMETHODCALLTYPE RegDeleteKeyEx(HKEY key, LPCWSTR subKey, REGSAM view, DWORD reserved) override;
-    LONG STDMETHODCALLTYPE RegSetValueEx(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
-                                         DWORD dataSize) override;
-    LONG STDMETHODCALLTYPE RegEnumKeyEx(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved,
-                                        LPWSTR keyClass, LPDWORD classLength, PFILETIME lastWrite) override;
-    LONG STDMETHODCALLTYPE RegEnumValue(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved,
-                                        LPDWORD type, LPBYTE data, LPDWORD dataSize) override;
+    LONG STDMETHODCALLTYPE RegSetValueEx(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type,
+                                         const BYTE *data, DWORD dataSize) override;
+    LONG STDMETHODCALLTYPE RegEnumKeyEx(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength,
+                                        LPDWORD reserved, LPWSTR keyClass, LPDWORD classLength,
+                                        PFILETIME lastWrite) override;
+    LONG STDMETHODCALLTYPE RegEnumValue(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength,
+                                        LPDWORD reserved, LPDWORD type, LPBYTE data,
+                                        LPDWORD dataSize) override;
     LONG STDMETHODCALLTYPE RegQueryInfoKey(HKEY key, LPWSTR keyClass, LPDWORD classLength, LPDWORD reserved,
                                            LPDWORD subKeys, LPDWORD maxSubKeyLength, LPDWORD maxClassLength,
                                            LPDWORD values, LPDWORD maxValueNameLength, LPDWORD maxValueLength,
                                            LPDWORD securityDescriptor, PFILETIME lastWrite) override;
     LONG STDMETHODCALLTYPE RegFlushKey(HKEY key) override;
     LONG STDMETHODCALLTYPE RegGetKeySecurity(HKEY key, SECURITY_INFORMATION information,
-                                             PSECURITY_DESCRIPTOR descriptor, LPDWORD descriptorSize) override;
+                                             PSECURITY_DESCRIPTOR descriptor,
+                                             LPDWORD descriptorSize) override;
     LONG STDMETHODCALLTYPE RegCloseKey(HKEY key) override;
     LONG STDMETHODCALLTYPE RegSetKeySecurity(HKEY key, SECURITY_INFORMATION information,
                                              PSECURITY_DESCRIPTOR descriptor) override;
@@ -48,13 +51,13 @@ private:
     // Where a key opened relative to key addresses; none for a handle this object did not
     // open (a change through it cannot be recorded).
     std::optional<TRegLocation> Resolve(HKEY key, LPCWSTR subKey, REGSAM access) const;
-    void Remember(HKEY handle, const std::optional<TRegLocation>& location);
+    void Remember(HKEY handle, const std::optional<TRegLocation> &location);
 
     struct THandleEntry {
         bool known = false;
         TRegLocation location;
     };
-    std::map<HKEY, THandleEntry> handles_;  // under the vault's lock
+    std::map<HKEY, THandleEntry> handles_; // under the vault's lock
 };
 
-}  // namespace tidyhive::backvault
+} // namespace tidyhive::backvault

@@ -12,7 +12,7 @@
 namespace tidyhive::backvault {
 namespace {
 
-std::wstring Lower(const std::wstring& text)
+std::wstring Lower(const std::wstring &text)
 {
     std::wstring lower = text;
     if (!lower.empty()) {
@@ -21,12 +21,13 @@ std::wstring Lower(const std::wstring& text)
     return lower;
 }
 
-std::wstring KeyId(const TRegLocation& location)
+std::wstring KeyId(const TRegLocation &location)
 {
-    return std::to_wstring(location.root) + L"|" + std::to_wstring(location.view) + L"|" + Lower(location.path);
+    return std::to_wstring(location.root) + L"|" + std::to_wstring(location.view) + L"|" +
+           Lower(location.path);
 }
 
-std::wstring Escape(const std::wstring& text)
+std::wstring Escape(const std::wstring &text)
 {
     std::wstring escaped;
     for (const wchar_t c : text) {
@@ -39,12 +40,12 @@ std::wstring Escape(const std::wstring& text)
 }
 
 // Text regedit writes between quotes: terminated once, no embedded zero or line break.
-bool IsPlainString(const TBytes& data, std::wstring& text)
+bool IsPlainString(const TBytes &data, std::wstring &text)
 {
     if (data.size() < sizeof(wchar_t) || data.size() % sizeof(wchar_t) != 0) {
         return false;
     }
-    text.assign(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
+    text.assign(reinterpret_cast<const wchar_t *>(data.data()), data.size() / sizeof(wchar_t));
     if (text.back() != L'\0') {
         return false;
     }
@@ -57,23 +58,23 @@ struct TExportKey {
     std::wstring physical;
     bool emit = false;
     std::vector<TNamedValue> values;
-    std::set<std::wstring> seen;  // value names decided already (lower case)
+    std::set<std::wstring> seen; // value names decided already (lower case)
 };
 
 class TExportBuilder {
 public:
-    void Add(const TStoredChange& stored)
+    void Add(const TStoredChange &stored)
     {
-        if (const auto* creation = std::get_if<TKeyCreation>(&stored.change)) {
+        if (const auto *creation = std::get_if<TKeyCreation>(&stored.change)) {
             const std::vector<std::wstring> names = SplitPath(creation->key.path);
             for (size_t depth = creation->existingDepth + 1; depth <= names.size(); ++depth) {
                 TRegLocation location = creation->key;
                 location.path = JoinPath(names, depth);
                 created_.insert(KeyId(location));
             }
-        } else if (const auto* value = std::get_if<TValueChange>(&stored.change)) {
+        } else if (const auto *value = std::get_if<TValueChange>(&stored.change)) {
             // The first record of a value holds its state before the session.
-            TExportKey& key = Key(value->key);
+            TExportKey &key = Key(value->key);
             if (!key.seen.insert(Lower(value->name)).second) {
                 return;
             }
@@ -81,10 +82,10 @@ public:
                 key.emit = true;
                 key.values.push_back(TNamedValue{value->name, value->before.type, value->before.data});
             }
-        } else if (const auto* deletion = std::get_if<TKeyDeletion>(&stored.change)) {
+        } else if (const auto *deletion = std::get_if<TKeyDeletion>(&stored.change)) {
             AddTree(deletion->key, deletion->snapshot);
-        } else if (const auto* files = std::get_if<TFileChange>(&stored.change)) {
-            for (const TFileEntry& entry : files->entries) {
+        } else if (const auto *files = std::get_if<TFileChange>(&stored.change)) {
+            for (const TFileEntry &entry : files->entries) {
                 if (entry.before.kind == TFileKind::File && !entry.before.blob.empty()) {
                     files_.push_back(entry.path);
                 }
@@ -92,33 +93,33 @@ public:
         }
     }
 
-    std::wstring Text(const std::wstring& id, const std::wstring& title)
+    std::wstring Text(const std::wstring &id, const std::wstring &title)
     {
-        std::vector<TExportKey*> keys;
-        for (auto& [keyId, key] : keys_) {
+        std::vector<TExportKey *> keys;
+        for (auto &[keyId, key] : keys_) {
             if (key.emit) {
                 key.physical = PhysicalPath(key.location);
                 keys.push_back(&key);
             }
         }
         // Parents before children: compare name by name, case-insensitively.
-        std::sort(keys.begin(), keys.end(), [](const TExportKey* left, const TExportKey* right) {
+        std::sort(keys.begin(), keys.end(), [](const TExportKey *left, const TExportKey *right) {
             const std::vector<std::wstring> a = SplitPath(Lower(left->physical));
             const std::vector<std::wstring> b = SplitPath(Lower(right->physical));
             return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end());
         });
         std::wstring text = L"Windows Registry Editor Version 5.00\r\n\r\n";
         text += L"; Backup session " + id + (title.empty() ? L"" : L": " + title) + L"\r\n\r\n";
-        for (const TExportKey* key : keys) {
+        for (const TExportKey *key : keys) {
             text += L"[" + key->physical + L"]\r\n";
-            for (const TNamedValue& value : key->values) {
+            for (const TNamedValue &value : key->values) {
                 text += FormatRegValue(value.name, value.type, value.data) + L"\r\n";
             }
             text += L"\r\n";
         }
         if (!files_.empty()) {
             text += L"; Files the session removed or replaced (restore the session to put them back):\r\n";
-            for (const std::wstring& file : files_) {
+            for (const std::wstring &file : files_) {
                 text += L";   " + file + L"\r\n";
             }
             text += L"\r\n";
@@ -127,28 +128,28 @@ public:
     }
 
 private:
-    TExportKey& Key(const TRegLocation& location)
+    TExportKey &Key(const TRegLocation &location)
     {
-        TExportKey& key = keys_[KeyId(location)];
+        TExportKey &key = keys_[KeyId(location)];
         if (key.location.root == 0) {
             key.location = location;
         }
         return key;
     }
 
-    void AddTree(const TRegLocation& location, const TKeySnapshot& snapshot)
+    void AddTree(const TRegLocation &location, const TKeySnapshot &snapshot)
     {
         if (created_.count(KeyId(location))) {
-            return;  // the session made it: there was nothing before
+            return; // the session made it: there was nothing before
         }
-        TExportKey& key = Key(location);
+        TExportKey &key = Key(location);
         key.emit = true;
-        for (const TNamedValue& value : snapshot.values) {
+        for (const TNamedValue &value : snapshot.values) {
             if (key.seen.insert(Lower(value.name)).second) {
                 key.values.push_back(value);
             }
         }
-        for (const TKeySnapshot& subkey : snapshot.subkeys) {
+        for (const TKeySnapshot &subkey : snapshot.subkeys) {
             TRegLocation child = location;
             child.path = location.path.empty() ? subkey.name : location.path + L"\\" + subkey.name;
             AddTree(child, subkey);
@@ -160,9 +161,9 @@ private:
     std::vector<std::wstring> files_;
 };
 
-}  // namespace
+} // namespace
 
-std::wstring FormatRegValue(const std::wstring& name, uint32_t type, const TBytes& data)
+std::wstring FormatRegValue(const std::wstring &name, uint32_t type, const TBytes &data)
 {
     std::wstring line = name.empty() ? L"@=" : L"\"" + Escape(name) + L"\"=";
     std::wstring text;
@@ -202,27 +203,27 @@ std::wstring FormatRegValue(const std::wstring& name, uint32_t type, const TByte
     return line;
 }
 
-void ExportStoredSession(const std::wstring& storage, const std::wstring& id, const std::wstring& fileName)
+void ExportStoredSession(const std::wstring &storage, const std::wstring &id, const std::wstring &fileName)
 {
     const TStoredSession session = LoadSession(storage, id, false);
     TExportBuilder builder;
-    for (const TStoredChange& change : session.changes) {
+    for (const TStoredChange &change : session.changes) {
         const auto outcome = session.outcomes.find(change.sequence);
         if (outcome != session.outcomes.end() && outcome->second.status != ERROR_SUCCESS) {
-            continue;  // failed: nothing was removed
+            continue; // failed: nothing was removed
         }
         builder.Add(change);
     }
     const std::wstring text = builder.Text(id, session.summary.title);
 
-    TFileHandle file(
-        CreateFileW(fileName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    TFileHandle file(CreateFileW(fileName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         const DWORD error = GetLastError();
         throw EBackvault(WithSystemMessage(L"Cannot create " + fileName, error), error);
     }
     TBytes bytes = {0xFF, 0xFE};
-    const auto* begin = reinterpret_cast<const uint8_t*>(text.data());
+    const auto *begin = reinterpret_cast<const uint8_t *>(text.data());
     bytes.insert(bytes.end(), begin, begin + text.size() * sizeof(wchar_t));
     DWORD written = 0;
     if (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
@@ -232,4 +233,4 @@ void ExportStoredSession(const std::wstring& storage, const std::wstring& id, co
     }
 }
 
-}  // namespace tidyhive::backvault
+} // namespace tidyhive::backvault

@@ -12,9 +12,9 @@
 namespace tidyhive::backvault {
 
 // Throws EBackvault; a damaged session writes nothing.
-void ExportStoredSession(const std::wstring& storage, const std::wstring& id, const std::wstring& fileName);
+void ExportStoredSession(const std::wstring &storage, const std::wstring &id, const std::wstring &fileName);
 
 // One value line (with regedit's continuation lines for long hex data), without the line end.
-std::wstring FormatRegValue(const std::wstring& name, uint32_t type, const TBytes& data);
+std::wstring FormatRegValue(const std::wstring &name, uint32_t type, const TBytes &data);
 
-}  // namespace tidyhive::backvault
+} // namespace tidyhive::backvault

@@ -12,17 +12,20 @@ constexpr int kMaxKeyDepth = 512;
 
 struct TRootName {
     HKEY handle;
-    const wchar_t* name;
+    const wchar_t *name;
 };
 
 const TRootName kRoots[] = {
-    {HKEY_CLASSES_ROOT, L"HKEY_CLASSES_ROOT"},       {HKEY_CURRENT_USER, L"HKEY_CURRENT_USER"},
-    {HKEY_LOCAL_MACHINE, L"HKEY_LOCAL_MACHINE"},     {HKEY_USERS, L"HKEY_USERS"},
-    {HKEY_PERFORMANCE_DATA, L"HKEY_PERFORMANCE_DATA"}, {HKEY_CURRENT_CONFIG, L"HKEY_CURRENT_CONFIG"},
+    {HKEY_CLASSES_ROOT, L"HKEY_CLASSES_ROOT"},
+    {HKEY_CURRENT_USER, L"HKEY_CURRENT_USER"},
+    {HKEY_LOCAL_MACHINE, L"HKEY_LOCAL_MACHINE"},
+    {HKEY_USERS, L"HKEY_USERS"},
+    {HKEY_PERFORMANCE_DATA, L"HKEY_PERFORMANCE_DATA"},
+    {HKEY_CURRENT_CONFIG, L"HKEY_CURRENT_CONFIG"},
     {HKEY_DYN_DATA, L"HKEY_DYN_DATA"},
 };
 
-REGSAM WithView(REGSAM access, const TRegLocation& location)
+REGSAM WithView(REGSAM access, const TRegLocation &location)
 {
     return access | location.view;
 }
@@ -36,14 +39,15 @@ bool EqualAcl(PACL left, PACL right)
         return false;
     }
     for (DWORD index = 0; index < left->AceCount; ++index) {
-        void* leftAce = nullptr;
-        void* rightAce = nullptr;
+        void *leftAce = nullptr;
+        void *rightAce = nullptr;
         if (!GetAce(left, index, &leftAce) || !GetAce(right, index, &rightAce)) {
             return false;
         }
-        const auto* leftHeader = static_cast<const ACE_HEADER*>(leftAce);
-        const auto* rightHeader = static_cast<const ACE_HEADER*>(rightAce);
-        if (leftHeader->AceSize != rightHeader->AceSize || memcmp(leftAce, rightAce, leftHeader->AceSize) != 0) {
+        const auto *leftHeader = static_cast<const ACE_HEADER *>(leftAce);
+        const auto *rightHeader = static_cast<const ACE_HEADER *>(rightAce);
+        if (leftHeader->AceSize != rightHeader->AceSize ||
+            memcmp(leftAce, rightAce, leftHeader->AceSize) != 0) {
             return false;
         }
     }
@@ -68,12 +72,12 @@ struct TSecurityParts {
     SECURITY_DESCRIPTOR_CONTROL control = 0;
 };
 
-bool Parse(const TBytes& bytes, TSecurityParts& parts)
+bool Parse(const TBytes &bytes, TSecurityParts &parts)
 {
     if (bytes.empty()) {
         return false;
     }
-    auto* descriptor = const_cast<uint8_t*>(bytes.data());
+    auto *descriptor = const_cast<uint8_t *>(bytes.data());
     if (!IsValidSecurityDescriptor(descriptor)) {
         return false;
     }
@@ -99,8 +103,8 @@ std::wstring CurrentUserSid()
     if (!GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
         return {};
     }
-    wchar_t* text = nullptr;
-    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
+    wchar_t *text = nullptr;
+    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(buffer.data())->User.Sid, &text)) {
         return {};
     }
     std::wstring sid = text;
@@ -112,7 +116,7 @@ std::wstring CurrentUserSid()
 // when the platform cannot tell.
 std::wstring KernelName(HKEY key)
 {
-    using NtQueryKeyFn = LONG(NTAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    using NtQueryKeyFn = LONG(NTAPI *)(HANDLE, int, void *, ULONG, ULONG *);
     static const auto query =
         reinterpret_cast<NtQueryKeyFn>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryKey"));
     if (!query) {
@@ -122,12 +126,13 @@ std::wstring KernelName(HKEY key)
     std::vector<uint8_t> buffer(1024);
     for (int attempt = 0; attempt < 4; ++attempt) {
         ULONG needed = 0;
-        const LONG status = query(key, kKeyNameInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
+        const LONG status =
+            query(key, kKeyNameInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
         if (status == 0) {
             ULONG length = 0;
             memcpy(&length, buffer.data(), sizeof(length));
             length = std::min<ULONG>(length, static_cast<ULONG>(buffer.size() - sizeof(ULONG)));
-            return std::wstring(reinterpret_cast<const wchar_t*>(buffer.data() + sizeof(ULONG)), length / 2);
+            return std::wstring(reinterpret_cast<const wchar_t *>(buffer.data() + sizeof(ULONG)), length / 2);
         }
         if (needed <= buffer.size()) {
             return {};
@@ -137,7 +142,7 @@ std::wstring KernelName(HKEY key)
     return {};
 }
 
-bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix)
+bool StartsWithNoCase(const std::wstring &text, const std::wstring &prefix)
 {
     return text.size() >= prefix.size() &&
            CompareStringOrdinal(text.c_str(), static_cast<int>(prefix.size()), prefix.c_str(),
@@ -146,13 +151,16 @@ bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix)
 
 // "\REGISTRY\MACHINE\X" → "HKEY_LOCAL_MACHINE\X"; the current user's hive becomes
 // HKEY_CURRENT_USER so that an export imports for the same user.
-std::wstring RegeditName(const std::wstring& kernel)
+std::wstring RegeditName(const std::wstring &kernel)
 {
     static const std::wstring userSid = CurrentUserSid();
     const std::wstring machine = L"\\REGISTRY\\MACHINE";
     const std::wstring users = L"\\REGISTRY\\USER";
-    auto rest = [](const std::wstring& text, size_t from) { return from >= text.size() ? L"" : text.substr(from); };
-    if (StartsWithNoCase(kernel, machine) && (kernel.size() == machine.size() || kernel[machine.size()] == L'\\')) {
+    auto rest = [](const std::wstring &text, size_t from) {
+        return from >= text.size() ? L"" : text.substr(from);
+    };
+    if (StartsWithNoCase(kernel, machine) &&
+        (kernel.size() == machine.size() || kernel[machine.size()] == L'\\')) {
         return L"HKEY_LOCAL_MACHINE" + rest(kernel, machine.size());
     }
     if (StartsWithNoCase(kernel, users) && (kernel.size() == users.size() || kernel[users.size()] == L'\\')) {
@@ -166,7 +174,7 @@ std::wstring RegeditName(const std::wstring& kernel)
     return {};
 }
 
-}  // namespace
+} // namespace
 
 uint32_t RootValue(HKEY predefined)
 {
@@ -180,7 +188,7 @@ HKEY RootHandle(uint32_t root)
 
 std::wstring RootName(uint32_t root)
 {
-    for (const TRootName& entry : kRoots) {
+    for (const TRootName &entry : kRoots) {
         if (RootValue(entry.handle) == root) {
             return entry.name;
         }
@@ -192,12 +200,12 @@ std::wstring RootName(uint32_t root)
 
 bool IsOs64()
 {
-    if (sizeof(void*) == 8) {
+    if (sizeof(void *) == 8) {
         return true;
     }
     static const bool wow64 = [] {
         BOOL result = FALSE;
-        using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
+        using IsWow64ProcessFn = BOOL(WINAPI *)(HANDLE, PBOOL);
         const auto isWow64 = reinterpret_cast<IsWow64ProcessFn>(
             GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "IsWow64Process"));
         return isWow64 && isWow64(GetCurrentProcess(), &result) && result;
@@ -214,10 +222,10 @@ uint32_t ViewOf(REGSAM access)
     if (bits == KEY_WOW64_64KEY || bits == KEY_WOW64_32KEY) {
         return bits;
     }
-    return sizeof(void*) == 8 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+    return sizeof(void *) == 8 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
 }
 
-std::vector<std::wstring> SplitPath(const std::wstring& path)
+std::vector<std::wstring> SplitPath(const std::wstring &path)
 {
     std::vector<std::wstring> names;
     size_t start = 0;
@@ -234,7 +242,7 @@ std::vector<std::wstring> SplitPath(const std::wstring& path)
     return names;
 }
 
-std::wstring JoinPath(const std::vector<std::wstring>& names, size_t count)
+std::wstring JoinPath(const std::vector<std::wstring> &names, size_t count)
 {
     std::wstring path;
     for (size_t index = 0; index < count && index < names.size(); ++index) {
@@ -246,18 +254,18 @@ std::wstring JoinPath(const std::vector<std::wstring>& names, size_t count)
     return path;
 }
 
-std::wstring AppendPath(const std::wstring& path, const wchar_t* subKey)
+std::wstring AppendPath(const std::wstring &path, const wchar_t *subKey)
 {
     std::vector<std::wstring> names = SplitPath(path);
     if (subKey) {
-        for (std::wstring& name : SplitPath(subKey)) {
+        for (std::wstring &name : SplitPath(subKey)) {
             names.push_back(std::move(name));
         }
     }
     return JoinPath(names, names.size());
 }
 
-std::wstring Describe(const TRegLocation& location)
+std::wstring Describe(const TRegLocation &location)
 {
     std::wstring text = RootName(location.root);
     if (!location.path.empty()) {
@@ -271,37 +279,39 @@ std::wstring Describe(const TRegLocation& location)
     return text;
 }
 
-std::wstring DescribeValue(const TRegLocation& location, const std::wstring& name)
+std::wstring DescribeValue(const TRegLocation &location, const std::wstring &name)
 {
     return (name.empty() ? std::wstring(L"default value") : L"value \"" + name + L"\"") + L" of " +
            Describe(location);
 }
 
-LONG OpenLocation(const TRegLocation& location, REGSAM access, TRegKey& key)
+LONG OpenLocation(const TRegLocation &location, REGSAM access, TRegKey &key)
 {
     TRegKey opened;
-    const LONG status =
-        RegOpenKeyExW(RootHandle(location.root), location.path.c_str(), 0, WithView(access, location), opened.Receive());
+    const LONG status = RegOpenKeyExW(RootHandle(location.root), location.path.c_str(), 0,
+                                      WithView(access, location), opened.Receive());
     if (status == ERROR_SUCCESS) {
         key = std::move(opened);
     }
     return status;
 }
 
-LONG CreateLocation(const TRegLocation& location, const std::wstring& keyClass, TRegKey& key)
+LONG CreateLocation(const TRegLocation &location, const std::wstring &keyClass, TRegKey &key)
 {
     // Key by key, opening what exists: RegCreateKeyEx on an existing key would be harmless on
     // Windows, but Wine then clears the key's class.
     const std::vector<std::wstring> names = SplitPath(location.path);
-    TRegKey current(RootHandle(location.root));  // predefined: never closed
+    TRegKey current(RootHandle(location.root)); // predefined: never closed
     LONG status = ERROR_SUCCESS;
     for (size_t index = 0; index < names.size(); ++index) {
         const bool last = index + 1 == names.size();
-        const REGSAM access = WithView(last ? KEY_ALL_ACCESS : KEY_CREATE_SUB_KEY | KEY_QUERY_VALUE, location);
+        const REGSAM access =
+            WithView(last ? KEY_ALL_ACCESS : KEY_CREATE_SUB_KEY | KEY_QUERY_VALUE, location);
         TRegKey next;
         status = RegOpenKeyExW(current.get(), names[index].c_str(), 0, access, next.Receive());
         if (status == ERROR_FILE_NOT_FOUND) {
-            wchar_t* keyClassText = last && !keyClass.empty() ? const_cast<wchar_t*>(keyClass.c_str()) : nullptr;
+            wchar_t *keyClassText =
+                last && !keyClass.empty() ? const_cast<wchar_t *>(keyClass.c_str()) : nullptr;
             status = RegCreateKeyExW(current.get(), names[index].c_str(), 0, keyClassText, 0, access, nullptr,
                                      next.Receive(), nullptr);
         }
@@ -317,7 +327,7 @@ LONG CreateLocation(const TRegLocation& location, const std::wstring& keyClass, 
     return ERROR_SUCCESS;
 }
 
-LONG ProbeKey(const TRegLocation& location, bool& exists)
+LONG ProbeKey(const TRegLocation &location, bool &exists)
 {
     TRegKey key;
     const LONG status = OpenLocation(location, KEY_QUERY_VALUE, key);
@@ -325,7 +335,7 @@ LONG ProbeKey(const TRegLocation& location, bool& exists)
     return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
 }
 
-LONG ReadValue(HKEY key, const std::wstring& name, TValueState& state)
+LONG ReadValue(HKEY key, const std::wstring &name, TValueState &state)
 {
     DWORD type = 0;
     DWORD size = 0;
@@ -354,12 +364,12 @@ LONG ReadValue(HKEY key, const std::wstring& name, TValueState& state)
             state = TValueState{};
             return ERROR_SUCCESS;
         }
-        size = std::max<DWORD>(got, size * 2 + 16);  // the value grew in between
+        size = std::max<DWORD>(got, size * 2 + 16); // the value grew in between
     }
     return ERROR_MORE_DATA;
 }
 
-LONG ReadValueAt(const TRegLocation& location, const std::wstring& name, TValueState& state)
+LONG ReadValueAt(const TRegLocation &location, const std::wstring &name, TValueState &state)
 {
     TRegKey key;
     const LONG status = OpenLocation(location, KEY_QUERY_VALUE, key);
@@ -373,7 +383,7 @@ LONG ReadValueAt(const TRegLocation& location, const std::wstring& name, TValueS
     return ReadValue(key.get(), name, state);
 }
 
-LONG WriteValue(HKEY key, const std::wstring& name, uint32_t type, const TBytes& data)
+LONG WriteValue(HKEY key, const std::wstring &name, uint32_t type, const TBytes &data)
 {
     // RegSetValueEx looks one character before and after string data to decide whether the
     // caller forgot the terminator; non-zero guards on both sides keep the bytes as given.
@@ -382,12 +392,12 @@ LONG WriteValue(HKEY key, const std::wstring& name, uint32_t type, const TBytes&
     return RegSetValueExW(key, name.c_str(), 0, type, guarded.data() + 2, static_cast<DWORD>(data.size()));
 }
 
-LONG IsKeyEmpty(HKEY key, bool& empty)
+LONG IsKeyEmpty(HKEY key, bool &empty)
 {
     DWORD subkeys = 0;
     DWORD values = 0;
-    const LONG status = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
-                                         nullptr, nullptr, nullptr);
+    const LONG status = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                                         nullptr, nullptr, nullptr, nullptr);
     if (status == ERROR_SUCCESS) {
         empty = subkeys == 0 && values == 0;
     }
@@ -396,7 +406,7 @@ LONG IsKeyEmpty(HKEY key, bool& empty)
 
 namespace {
 
-LONG CaptureKeyAt(HKEY key, REGSAM view, TKeySnapshot& snapshot, int depth)
+LONG CaptureKeyAt(HKEY key, REGSAM view, TKeySnapshot &snapshot, int depth)
 {
     if (depth > kMaxKeyDepth) {
         return ERROR_CANTREAD;
@@ -407,16 +417,17 @@ LONG CaptureKeyAt(HKEY key, REGSAM view, TKeySnapshot& snapshot, int depth)
     DWORD valueCount = 0;
     DWORD maxValueNameLength = 0;
     DWORD maxDataLength = 0;
-    LONG status = RegQueryInfoKeyW(key, nullptr, &classLength, nullptr, &subkeyCount, &maxSubkeyLength, nullptr,
-                                   &valueCount, &maxValueNameLength, &maxDataLength, nullptr, nullptr);
+    LONG status =
+        RegQueryInfoKeyW(key, nullptr, &classLength, nullptr, &subkeyCount, &maxSubkeyLength, nullptr,
+                         &valueCount, &maxValueNameLength, &maxDataLength, nullptr, nullptr);
     if (status != ERROR_SUCCESS) {
         return status;
     }
     if (classLength) {
         std::wstring keyClass(classLength + 1, L'\0');
         DWORD length = classLength + 1;
-        status = RegQueryInfoKeyW(key, keyClass.data(), &length, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                  nullptr, nullptr, nullptr);
+        status = RegQueryInfoKeyW(key, keyClass.data(), &length, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                  nullptr, nullptr, nullptr, nullptr);
         if (status != ERROR_SUCCESS) {
             return status;
         }
@@ -424,7 +435,7 @@ LONG CaptureKeyAt(HKEY key, REGSAM view, TKeySnapshot& snapshot, int depth)
         snapshot.keyClass = std::move(keyClass);
     }
     if (ReadSecurity(key, kSnapshotSecurity, snapshot.security) != ERROR_SUCCESS) {
-        snapshot.security.clear();  // kept when readable; a key without it is still restorable
+        snapshot.security.clear(); // kept when readable; a key without it is still restorable
     }
 
     std::wstring name(std::max<DWORD>(maxValueNameLength, 255) + 1, L'\0');
@@ -434,7 +445,8 @@ LONG CaptureKeyAt(HKEY key, REGSAM view, TKeySnapshot& snapshot, int depth)
         DWORD nameLength = static_cast<DWORD>(name.size());
         DWORD dataLength = static_cast<DWORD>(data.size());
         DWORD type = 0;
-        status = RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &type, data.data(), &dataLength);
+        status =
+            RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &type, data.data(), &dataLength);
         if (status == ERROR_NO_MORE_ITEMS) {
             break;
         }
@@ -458,7 +470,7 @@ LONG CaptureKeyAt(HKEY key, REGSAM view, TKeySnapshot& snapshot, int depth)
             return status;
         }
         if (!exact.present) {
-            continue;  // removed in between
+            continue; // removed in between
         }
         value.type = exact.type;
         value.data = std::move(exact.data);
@@ -485,7 +497,7 @@ LONG CaptureKeyAt(HKEY key, REGSAM view, TKeySnapshot& snapshot, int depth)
         retries = 0;
         subkeyNames.emplace_back(subkeyName.data(), length);
     }
-    for (const std::wstring& subkeyName : subkeyNames) {
+    for (const std::wstring &subkeyName : subkeyNames) {
         TRegKey child;
         status = RegOpenKeyExW(key, subkeyName.c_str(), 0, KEY_READ | view, child.Receive());
         if (status == ERROR_FILE_NOT_FOUND) {
@@ -505,9 +517,9 @@ LONG CaptureKeyAt(HKEY key, REGSAM view, TKeySnapshot& snapshot, int depth)
     return ERROR_SUCCESS;
 }
 
-}  // namespace
+} // namespace
 
-LONG CaptureKey(HKEY key, REGSAM view, TKeySnapshot& snapshot)
+LONG CaptureKey(HKEY key, REGSAM view, TKeySnapshot &snapshot)
 {
     TKeySnapshot captured;
     captured.name = snapshot.name;
@@ -518,7 +530,7 @@ LONG CaptureKey(HKEY key, REGSAM view, TKeySnapshot& snapshot)
     return status;
 }
 
-LONG ReadSecurity(HKEY key, SECURITY_INFORMATION information, TBytes& descriptor)
+LONG ReadSecurity(HKEY key, SECURITY_INFORMATION information, TBytes &descriptor)
 {
     DWORD size = 0;
     LONG status = RegGetKeySecurity(key, information, nullptr, &size);
@@ -534,7 +546,7 @@ LONG ReadSecurity(HKEY key, SECURITY_INFORMATION information, TBytes& descriptor
     return status == ERROR_SUCCESS ? ERROR_INVALID_SECURITY_DESCR : status;
 }
 
-bool SameSecurity(const TBytes& left, const TBytes& right, SECURITY_INFORMATION information)
+bool SameSecurity(const TBytes &left, const TBytes &right, SECURITY_INFORMATION information)
 {
     TSecurityParts a;
     TSecurityParts b;
@@ -548,13 +560,15 @@ bool SameSecurity(const TBytes& left, const TBytes& right, SECURITY_INFORMATION 
         return false;
     }
     if (information & DACL_SECURITY_INFORMATION) {
-        if (a.daclPresent != b.daclPresent || (a.control & SE_DACL_PROTECTED) != (b.control & SE_DACL_PROTECTED) ||
+        if (a.daclPresent != b.daclPresent ||
+            (a.control & SE_DACL_PROTECTED) != (b.control & SE_DACL_PROTECTED) ||
             (a.daclPresent && !EqualAcl(a.dacl, b.dacl))) {
             return false;
         }
     }
     if (information & SACL_SECURITY_INFORMATION) {
-        if (a.saclPresent != b.saclPresent || (a.control & SE_SACL_PROTECTED) != (b.control & SE_SACL_PROTECTED) ||
+        if (a.saclPresent != b.saclPresent ||
+            (a.control & SE_SACL_PROTECTED) != (b.control & SE_SACL_PROTECTED) ||
             (a.saclPresent && !EqualAcl(a.sacl, b.sacl))) {
             return false;
         }
@@ -562,7 +576,7 @@ bool SameSecurity(const TBytes& left, const TBytes& right, SECURITY_INFORMATION 
     return true;
 }
 
-std::wstring PhysicalPath(const TRegLocation& location)
+std::wstring PhysicalPath(const TRegLocation &location)
 {
     const std::vector<std::wstring> names = SplitPath(location.path);
     for (size_t depth = names.size(); depth > 0; --depth) {
@@ -589,4 +603,4 @@ std::wstring PhysicalPath(const TRegLocation& location)
     return path;
 }
 
-}  // namespace tidyhive::backvault
+} // namespace tidyhive::backvault

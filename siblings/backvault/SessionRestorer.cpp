@@ -10,7 +10,7 @@
 namespace tidyhive::backvault {
 namespace {
 
-std::wstring Lower(const std::wstring& text)
+std::wstring Lower(const std::wstring &text)
 {
     std::wstring lower = text;
     if (!lower.empty()) {
@@ -19,12 +19,12 @@ std::wstring Lower(const std::wstring& text)
     return lower;
 }
 
-bool SameKey(const TRegLocation& left, const TRegLocation& right)
+bool SameKey(const TRegLocation &left, const TRegLocation &right)
 {
     return left.root == right.root && left.view == right.view && Lower(left.path) == Lower(right.path);
 }
 
-TRegLocation Child(const TRegLocation& parent, const std::wstring& name)
+TRegLocation Child(const TRegLocation &parent, const std::wstring &name)
 {
     TRegLocation child = parent;
     child.path = parent.path.empty() ? name : parent.path + L"\\" + name;
@@ -51,7 +51,8 @@ public:
             return;
         }
         TFileHandle owner(token);
-        for (const wchar_t* name : {SE_RESTORE_NAME, SE_BACKUP_NAME, SE_TAKE_OWNERSHIP_NAME, SE_SECURITY_NAME}) {
+        for (const wchar_t *name :
+             {SE_RESTORE_NAME, SE_BACKUP_NAME, SE_TAKE_OWNERSHIP_NAME, SE_SECURITY_NAME}) {
             TOKEN_PRIVILEGES privileges = {};
             privileges.PrivilegeCount = 1;
             privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
@@ -66,8 +67,8 @@ public:
             RevertToSelf();
         }
     }
-    TPrivilegeScope(const TPrivilegeScope&) = delete;
-    TPrivilegeScope& operator=(const TPrivilegeScope&) = delete;
+    TPrivilegeScope(const TPrivilegeScope &) = delete;
+    TPrivilegeScope &operator=(const TPrivilegeScope &) = delete;
 
 private:
     bool impersonating_ = false;
@@ -75,7 +76,7 @@ private:
 
 class TSessionRestorer {
 public:
-    TSessionRestorer(const std::wstring& storage, const std::wstring& id, bool overwrite)
+    TSessionRestorer(const std::wstring &storage, const std::wstring &id, bool overwrite)
         : storage_(storage), id_(id), overwrite_(overwrite)
     {
     }
@@ -85,7 +86,7 @@ public:
         TStoredSession session;
         try {
             session = LoadSession(storage_, id_, true);
-        } catch (const EBackvault& error) {
+        } catch (const EBackvault &error) {
             TRestoreResult result;
             result.status = HRESULT_FROM_WIN32(error.Code());
             result.report = error.Message() + L". Nothing was restored.\r\n";
@@ -95,28 +96,30 @@ public:
         folder_ = SessionFolder(storage_, id_);
         Line(L"Session " + id_ + (session.summary.title.empty() ? L"" : L": " + session.summary.title));
         if (!session.summary.complete) {
-            Line(L"The session was not closed normally (the recording program stopped during its work); every "
-                 L"change it recorded is undone.");
+            Line(
+                L"The session was not closed normally (the recording program stopped during its work); every "
+                L"change it recorded is undone.");
         }
         if (session.tornTail) {
             Line(L"The journal ends in an incomplete record; the change it was to describe was never made.");
         }
         outcomes_ = &session.outcomes;
-        for (const TStoredChange& change : session.changes) {
+        for (const TStoredChange &change : session.changes) {
             Remember(change);
         }
 
         // Backwards, except that a run of changes to different values of one key is put back
         // in its original order (the values then enumerate as they did).
-        const std::vector<TStoredChange>& changes = session.changes;
+        const std::vector<TStoredChange> &changes = session.changes;
         size_t end = changes.size();
         while (end > 0) {
             size_t start = end - 1;
-            if (const auto* first = std::get_if<TValueChange>(&changes[start].change)) {
+            if (const auto *first = std::get_if<TValueChange>(&changes[start].change)) {
                 std::set<std::wstring> names = {Lower(first->name)};
                 while (start > 0) {
-                    const auto* previous = std::get_if<TValueChange>(&changes[start - 1].change);
-                    if (!previous || !SameKey(previous->key, first->key) || !names.insert(Lower(previous->name)).second) {
+                    const auto *previous = std::get_if<TValueChange>(&changes[start - 1].change);
+                    if (!previous || !SameKey(previous->key, first->key) ||
+                        !names.insert(Lower(previous->name)).second) {
                         break;
                     }
                     --start;
@@ -128,14 +131,16 @@ public:
             end = start;
         }
 
-        Line(L"Restored: " + std::to_wstring(restored_) + L", already in place: " + std::to_wstring(already_) +
-             L", conflicts" + (overwrite_ ? L" overwritten: " : L" left as they are: ") +
-             std::to_wstring(conflicts_) + L", failed: " + std::to_wstring(failed_) + L".");
+        Line(L"Restored: " + std::to_wstring(restored_) + L", already in place: " +
+             std::to_wstring(already_) + L", conflicts" +
+             (overwrite_ ? L" overwritten: " : L" left as they are: ") + std::to_wstring(conflicts_) +
+             L", failed: " + std::to_wstring(failed_) + L".");
         TRestoreResult result;
         result.report = report_;
         result.status = failed_ ? E_FAIL : (conflicts_ && !overwrite_ ? S_FALSE : S_OK);
         if (failed_) {
-            SetLastErrorText(L"Session " + id_ + L": " + std::to_wstring(failed_) + L" change(s) could not be restored");
+            SetLastErrorText(L"Session " + id_ + L": " + std::to_wstring(failed_) +
+                             L" change(s) could not be restored");
         }
         return result;
     }
@@ -144,55 +149,56 @@ private:
     // Earlier states of each value, key security and file: a state that some change before
     // this one replaced means a previous restore got further back already, which is no
     // conflict (restoring twice is harmless).
-    static std::wstring ValueId(const TRegLocation& location, const std::wstring& name)
+    static std::wstring ValueId(const TRegLocation &location, const std::wstring &name)
     {
-        return std::to_wstring(location.root) + L"|" + std::to_wstring(location.view) + L"|" + Lower(location.path) +
-               L"|" + Lower(name);
+        return std::to_wstring(location.root) + L"|" + std::to_wstring(location.view) + L"|" +
+               Lower(location.path) + L"|" + Lower(name);
     }
-    static std::wstring SecurityId(const TRegLocation& location, uint32_t information)
+    static std::wstring SecurityId(const TRegLocation &location, uint32_t information)
     {
         return ValueId(location, std::to_wstring(information));
     }
-    static std::wstring FileId(const TFileEntry& entry)
+    static std::wstring FileId(const TFileEntry &entry)
     {
         return (entry.operation == TFileOperation::Attributes ? L"a|" : L"c|") + Lower(entry.path);
     }
 
-    void RememberTree(uint32_t sequence, const TRegLocation& location, const TKeySnapshot& snapshot)
+    void RememberTree(uint32_t sequence, const TRegLocation &location, const TKeySnapshot &snapshot)
     {
-        for (const TNamedValue& value : snapshot.values) {
-            valueHistory_[ValueId(location, value.name)].push_back({sequence, {true, value.type, value.data}});
+        for (const TNamedValue &value : snapshot.values) {
+            valueHistory_[ValueId(location, value.name)].push_back(
+                {sequence, {true, value.type, value.data}});
         }
-        for (const TKeySnapshot& subkey : snapshot.subkeys) {
+        for (const TKeySnapshot &subkey : snapshot.subkeys) {
             RememberTree(sequence, Child(location, subkey.name), subkey);
         }
     }
 
-    void Remember(const TStoredChange& stored)
+    void Remember(const TStoredChange &stored)
     {
-        if (const auto* value = std::get_if<TValueChange>(&stored.change)) {
+        if (const auto *value = std::get_if<TValueChange>(&stored.change)) {
             valueHistory_[ValueId(value->key, value->name)].push_back({stored.sequence, value->before});
-        } else if (const auto* deletion = std::get_if<TKeyDeletion>(&stored.change)) {
+        } else if (const auto *deletion = std::get_if<TKeyDeletion>(&stored.change)) {
             RememberTree(stored.sequence, deletion->key, deletion->snapshot);
-        } else if (const auto* security = std::get_if<TSecurityChange>(&stored.change)) {
+        } else if (const auto *security = std::get_if<TSecurityChange>(&stored.change)) {
             securityHistory_[SecurityId(security->key, security->information)].push_back(
                 {stored.sequence, security->before});
-        } else if (const auto* files = std::get_if<TFileChange>(&stored.change)) {
-            for (const TFileEntry& entry : files->entries) {
+        } else if (const auto *files = std::get_if<TFileChange>(&stored.change)) {
+            for (const TFileEntry &entry : files->entries) {
                 fileHistory_[FileId(entry)].push_back({stored.sequence, entry.before});
             }
         }
     }
 
     template <class State, class Same>
-    bool Earlier(const std::map<std::wstring, std::vector<std::pair<uint32_t, State>>>& history,
-                 const std::wstring& id, const Same& same) const
+    bool Earlier(const std::map<std::wstring, std::vector<std::pair<uint32_t, State>>> &history,
+                 const std::wstring &id, const Same &same) const
     {
         const auto found = history.find(id);
         if (found == history.end()) {
             return false;
         }
-        for (const auto& [sequence, state] : found->second) {
+        for (const auto &[sequence, state] : found->second) {
             if (sequence < sequence_ && same(state)) {
                 return true;
             }
@@ -200,24 +206,26 @@ private:
         return false;
     }
 
-    bool EarlierValue(const TRegLocation& location, const std::wstring& name, const TValueState& current) const
+    bool EarlierValue(const TRegLocation &location, const std::wstring &name,
+                      const TValueState &current) const
     {
-        return Earlier(valueHistory_, ValueId(location, name), [&](const TValueState& state) { return state == current; });
+        return Earlier(valueHistory_, ValueId(location, name),
+                       [&](const TValueState &state) { return state == current; });
     }
 
-    void Line(const std::wstring& text) { report_ += text + L"\r\n"; }
-    void Restored(const std::wstring& text)
+    void Line(const std::wstring &text) { report_ += text + L"\r\n"; }
+    void Restored(const std::wstring &text)
     {
         ++restored_;
         Line(text);
     }
-    void Failed(const std::wstring& text, DWORD code)
+    void Failed(const std::wstring &text, DWORD code)
     {
         ++failed_;
         Line(L"Failed: " + WithSystemMessage(text, code));
     }
     // A later edit: overwritten only when asked. Answers whether to put the state back.
-    bool Conflict(const std::wstring& what)
+    bool Conflict(const std::wstring &what)
     {
         ++conflicts_;
         if (overwrite_) {
@@ -228,16 +236,16 @@ private:
         return false;
     }
 
-    void Undo(const TStoredChange& stored)
+    void Undo(const TStoredChange &stored)
     {
         const auto outcome = outcomes_->find(stored.sequence);
         if (outcome != outcomes_->end() && outcome->second.status != ERROR_SUCCESS) {
-            return;  // the change failed: nothing to undo
+            return; // the change failed: nothing to undo
         }
-        const TOutcome* made = outcome == outcomes_->end() ? nullptr : &outcome->second;
+        const TOutcome *made = outcome == outcomes_->end() ? nullptr : &outcome->second;
         sequence_ = stored.sequence;
         std::visit(
-            [&](const auto& change) {
+            [&](const auto &change) {
                 using T = std::decay_t<decltype(change)>;
                 if constexpr (std::is_same_v<T, TValueChange>) {
                     UndoValue(change, made);
@@ -254,7 +262,7 @@ private:
             stored.change);
     }
 
-    LONG PutValue(const TRegLocation& location, const std::wstring& name, const TValueState& state)
+    LONG PutValue(const TRegLocation &location, const std::wstring &name, const TValueState &state)
     {
         TRegKey key;
         if (state.present) {
@@ -274,7 +282,7 @@ private:
         return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
     }
 
-    void UndoValue(const TValueChange& change, const TOutcome* made)
+    void UndoValue(const TValueChange &change, const TOutcome *made)
     {
         const std::wstring what = DescribeValue(change.key, change.name);
         TValueState current;
@@ -296,10 +304,11 @@ private:
             Failed(L"Cannot restore the " + what, static_cast<DWORD>(status));
             return;
         }
-        Restored(change.before.present ? L"Restored the " + what : L"Removed the " + what + L", added by the session");
+        Restored(change.before.present ? L"Restored the " + what
+                                       : L"Removed the " + what + L", added by the session");
     }
 
-    void UndoKeyCreation(const TKeyCreation& change)
+    void UndoKeyCreation(const TKeyCreation &change)
     {
         const std::vector<std::wstring> names = SplitPath(change.key.path);
         bool anything = false;
@@ -323,7 +332,7 @@ private:
             key.Reset();
             if (!empty) {
                 if (!Conflict(L"the key " + Describe(location) + L", created by the session,")) {
-                    return;  // its parents are not empty either
+                    return; // its parents are not empty either
                 }
                 TRegKey tree;
                 status = OpenLocation(location, KEY_ALL_ACCESS, tree);
@@ -353,7 +362,7 @@ private:
     };
 
     // Creates a missing key with everything it held, security last (it may shut us out).
-    LONG CreateTree(const TRegLocation& location, const TKeySnapshot& snapshot, TTreeCount& count)
+    LONG CreateTree(const TRegLocation &location, const TKeySnapshot &snapshot, TTreeCount &count)
     {
         TRegKey key;
         LONG status = CreateLocation(location, snapshot.keyClass, key);
@@ -361,14 +370,14 @@ private:
             return status;
         }
         ++count.keys;
-        for (const TNamedValue& value : snapshot.values) {
+        for (const TNamedValue &value : snapshot.values) {
             status = WriteValue(key.get(), value.name, value.type, value.data);
             if (status != ERROR_SUCCESS) {
                 return status;
             }
             ++count.values;
         }
-        for (const TKeySnapshot& subkey : snapshot.subkeys) {
+        for (const TKeySnapshot &subkey : snapshot.subkeys) {
             status = MergeTree(Child(location, subkey.name), subkey, count);
             if (status != ERROR_SUCCESS) {
                 return status;
@@ -378,7 +387,7 @@ private:
         return ERROR_SUCCESS;
     }
 
-    void PutSecurity(HKEY key, const TRegLocation& location, const TBytes& security)
+    void PutSecurity(HKEY key, const TRegLocation &location, const TBytes &security)
     {
         if (security.empty()) {
             return;
@@ -389,19 +398,20 @@ private:
             return;
         }
         TPrivilegeScope privileges;
-        auto* descriptor = const_cast<uint8_t*>(security.data());
+        auto *descriptor = const_cast<uint8_t *>(security.data());
         const LONG status = RegSetKeySecurity(key, kSnapshotSecurity, descriptor);
         if (status != ERROR_SUCCESS) {
             // An owner we may not assign; the access list matters more.
             const LONG list = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
-            Failed(L"Cannot restore the " + std::wstring(list == ERROR_SUCCESS ? L"owner" : L"owner and permissions") +
+            Failed(L"Cannot restore the " +
+                       std::wstring(list == ERROR_SUCCESS ? L"owner" : L"owner and permissions") +
                        L" of the key " + Describe(location),
                    static_cast<DWORD>(list == ERROR_SUCCESS ? status : list));
         }
     }
 
     // Puts a deleted key back: a missing key whole, an existing one value by value.
-    LONG MergeTree(const TRegLocation& location, const TKeySnapshot& snapshot, TTreeCount& count)
+    LONG MergeTree(const TRegLocation &location, const TKeySnapshot &snapshot, TTreeCount &count)
     {
         bool exists = false;
         LONG status = ProbeKey(location, exists);
@@ -411,7 +421,7 @@ private:
         if (!exists) {
             return CreateTree(location, snapshot, count);
         }
-        for (const TNamedValue& value : snapshot.values) {
+        for (const TNamedValue &value : snapshot.values) {
             TValueState recorded;
             recorded.present = true;
             recorded.type = value.type;
@@ -433,7 +443,7 @@ private:
             }
             ++count.values;
         }
-        for (const TKeySnapshot& subkey : snapshot.subkeys) {
+        for (const TKeySnapshot &subkey : snapshot.subkeys) {
             status = MergeTree(Child(location, subkey.name), subkey, count);
             if (status != ERROR_SUCCESS) {
                 return status;
@@ -442,7 +452,7 @@ private:
         return ERROR_SUCCESS;
     }
 
-    void UndoKeyDeletion(const TKeyDeletion& change)
+    void UndoKeyDeletion(const TKeyDeletion &change)
     {
         TTreeCount count;
         const LONG status = MergeTree(change.key, change.snapshot, count);
@@ -455,12 +465,12 @@ private:
             return;
         }
         Restored(L"Restored the key " + Describe(change.key) +
-                 (count.keys > 1 || count.values
-                      ? L" (" + std::to_wstring(count.keys) + L" key(s), " + std::to_wstring(count.values) + L" value(s))"
-                      : L""));
+                 (count.keys > 1 || count.values ? L" (" + std::to_wstring(count.keys) + L" key(s), " +
+                                                       std::to_wstring(count.values) + L" value(s))"
+                                                 : L""));
     }
 
-    void UndoSecurity(const TSecurityChange& change)
+    void UndoSecurity(const TSecurityChange &change)
     {
         const std::wstring what = L"the owner and permissions of " + Describe(change.key);
         TPrivilegeScope privileges;
@@ -471,12 +481,13 @@ private:
         TRegKey key;
         LONG status = OpenLocation(change.key, access, key);
         if (status == ERROR_ACCESS_DENIED) {
-            status = RegOpenKeyExW(RootHandle(change.key.root), change.key.path.c_str(), REG_OPTION_BACKUP_RESTORE,
-                                   access | change.key.view, key.Receive());
+            status = RegOpenKeyExW(RootHandle(change.key.root), change.key.path.c_str(),
+                                   REG_OPTION_BACKUP_RESTORE, access | change.key.view, key.Receive());
         }
         if (status == ERROR_FILE_NOT_FOUND) {
             ++conflicts_;
-            Line(L"Conflict: the key " + Describe(change.key) + L" no longer exists; its owner and permissions "
+            Line(L"Conflict: the key " + Describe(change.key) +
+                 L" no longer exists; its owner and permissions "
                  L"cannot be restored.");
             return;
         }
@@ -490,14 +501,15 @@ private:
         }
         if (SameSecurity(current, change.before, change.information) ||
             Earlier(securityHistory_, SecurityId(change.key, change.information),
-                    [&](const TBytes& state) { return SameSecurity(current, state, change.information); })) {
+                    [&](const TBytes &state) { return SameSecurity(current, state, change.information); })) {
             ++already_;
             return;
         }
         if (!SameSecurity(current, change.after, change.information) && !Conflict(what)) {
             return;
         }
-        status = RegSetKeySecurity(key.get(), change.information, const_cast<uint8_t*>(change.before.data()));
+        status =
+            RegSetKeySecurity(key.get(), change.information, const_cast<uint8_t *>(change.before.data()));
         if (status != ERROR_SUCCESS) {
             Failed(L"Cannot restore " + what, static_cast<DWORD>(status));
             return;
@@ -505,18 +517,19 @@ private:
         Restored(L"Restored " + what);
     }
 
-    static bool Matches(const TFileState& current, const TFileState& expected, TFileOperation operation)
+    static bool Matches(const TFileState &current, const TFileState &expected, TFileOperation operation)
     {
         if (operation == TFileOperation::Attributes) {
             return current.kind != TFileKind::Absent &&
                    (current.attributes & kSettableAttributes) == (expected.attributes & kSettableAttributes);
         }
         return current.kind == expected.kind &&
-               (current.kind != TFileKind::File || (current.size == expected.size && current.crc == expected.crc));
+               (current.kind != TFileKind::File ||
+                (current.size == expected.size && current.crc == expected.crc));
     }
 
     // The kept copy of a file, inside this session's folder only.
-    bool KeptPath(const std::wstring& blob, std::wstring& path) const
+    bool KeptPath(const std::wstring &blob, std::wstring &path) const
     {
         if (blob.empty() || blob.find(L"..") != std::wstring::npos || blob.find(L':') != std::wstring::npos ||
             blob.front() == L'\\' || blob.front() == L'/') {
@@ -526,14 +539,14 @@ private:
         return true;
     }
 
-    void UndoFiles(const TFileChange& change)
+    void UndoFiles(const TFileChange &change)
     {
         for (auto entry = change.entries.rbegin(); entry != change.entries.rend(); ++entry) {
             UndoFile(*entry);
         }
     }
 
-    void UndoFile(const TFileEntry& entry)
+    void UndoFile(const TFileEntry &entry)
     {
         const bool attributesOnly = entry.operation == TFileOperation::Attributes;
         TFileState current;
@@ -544,7 +557,7 @@ private:
         }
         if (Matches(current, entry.before, entry.operation) ||
             Earlier(fileHistory_, FileId(entry),
-                    [&](const TFileState& state) { return Matches(current, state, entry.operation); })) {
+                    [&](const TFileState &state) { return Matches(current, state, entry.operation); })) {
             ++already_;
             return;
         }
@@ -592,8 +605,8 @@ private:
     std::wstring id_;
     std::wstring folder_;
     bool overwrite_;
-    const std::map<uint32_t, TOutcome>* outcomes_ = nullptr;
-    uint32_t sequence_ = 0;  // of the change being undone
+    const std::map<uint32_t, TOutcome> *outcomes_ = nullptr;
+    uint32_t sequence_ = 0; // of the change being undone
     std::map<std::wstring, std::vector<std::pair<uint32_t, TValueState>>> valueHistory_;
     std::map<std::wstring, std::vector<std::pair<uint32_t, TBytes>>> securityHistory_;
     std::map<std::wstring, std::vector<std::pair<uint32_t, TFileState>>> fileHistory_;
@@ -604,11 +617,11 @@ private:
     size_t failed_ = 0;
 };
 
-}  // namespace
+} // namespace
 
-TRestoreResult RestoreStoredSession(const std::wstring& storage, const std::wstring& id, bool overwrite)
+TRestoreResult RestoreStoredSession(const std::wstring &storage, const std::wstring &id, bool overwrite)
 {
     return TSessionRestorer(storage, id, overwrite).Run();
 }
 
-}  // namespace tidyhive::backvault
+} // namespace tidyhive::backvault

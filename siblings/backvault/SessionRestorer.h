@@ -17,6 +17,6 @@ struct TRestoreResult {
     std::wstring report;
 };
 
-TRestoreResult RestoreStoredSession(const std::wstring& storage, const std::wstring& id, bool overwrite);
+TRestoreResult RestoreStoredSession(const std::wstring &storage, const std::wstring &id, bool overwrite);
 
-}  // namespace tidyhive::backvault
+} // namespace tidyhive::backvault

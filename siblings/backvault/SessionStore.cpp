@@ -12,16 +12,16 @@
 namespace tidyhive::backvault {
 namespace {
 
-uint64_t FromFileTime(const FILETIME& time)
+uint64_t FromFileTime(const FILETIME &time)
 {
     return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
-TSessionSummary Summarize(const std::wstring& id, const TJournal& journal)
+TSessionSummary Summarize(const std::wstring &id, const TJournal &journal)
 {
     TSessionSummary summary;
     summary.id = id;
-    for (const TJournalRecord& record : journal.records) {
+    for (const TJournalRecord &record : journal.records) {
         switch (static_cast<TRecordKind>(record.kind)) {
         case TRecordKind::Begin: {
             const TSessionHeader header = DecodeSessionHeader(record.payload);
@@ -47,12 +47,12 @@ TSessionSummary Summarize(const std::wstring& id, const TJournal& journal)
     return summary;
 }
 
-EBackvault SessionError(const std::wstring& id, const EBackvault& error)
+EBackvault SessionError(const std::wstring &id, const EBackvault &error)
 {
     return EBackvault(L"Session " + id + L": " + error.Message(), error.Code());
 }
 
-void RemoveTree(const std::wstring& folder)
+void RemoveTree(const std::wstring &folder)
 {
     WIN32_FIND_DATAW entry = {};
     {
@@ -79,7 +79,7 @@ void RemoveTree(const std::wstring& folder)
     }
 }
 
-}  // namespace
+} // namespace
 
 std::wstring DefaultStorageFolder()
 {
@@ -91,7 +91,7 @@ std::wstring DefaultStorageFolder()
     return std::wstring(folder) + L"\\Quorvanta\\Backvault\\Sessions";
 }
 
-bool IsValidSessionId(const std::wstring& id)
+bool IsValidSessionId(const std::wstring &id)
 {
     // 8 digits, '-', 6 digits, '-', 4 hex digits.
     if (id.size() != 20 || id[8] != L'-' || id[15] != L'-') {
@@ -111,7 +111,7 @@ bool IsValidSessionId(const std::wstring& id)
     return true;
 }
 
-std::wstring SessionFolder(const std::wstring& storage, const std::wstring& id)
+std::wstring SessionFolder(const std::wstring &storage, const std::wstring &id)
 {
     if (!IsValidSessionId(id)) {
         throw EBackvault(L"\"" + id + L"\" is not a session identifier", ERROR_INVALID_PARAMETER);
@@ -119,7 +119,7 @@ std::wstring SessionFolder(const std::wstring& storage, const std::wstring& id)
     return storage + L"\\" + id;
 }
 
-void CreateFolders(const std::wstring& folder)
+void CreateFolders(const std::wstring &folder)
 {
     if (GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES) {
         return;
@@ -132,7 +132,7 @@ void CreateFolders(const std::wstring& folder)
     }
 }
 
-std::wstring CreateSessionFolder(const std::wstring& storage, std::wstring& folder)
+std::wstring CreateSessionFolder(const std::wstring &storage, std::wstring &folder)
 {
     CreateFolders(storage);
     SYSTEMTIME now = {};
@@ -142,8 +142,8 @@ std::wstring CreateSessionFolder(const std::wstring& storage, std::wstring& fold
     for (int attempt = 0; attempt < 64; ++attempt) {
         const DWORD suffix = (seed + static_cast<DWORD>(InterlockedIncrement(&counter)) * 40503u) & 0xFFFF;
         wchar_t id[32] = {};
-        swprintf(id, 32, L"%04u%02u%02u-%02u%02u%02u-%04x", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
-                 now.wSecond, static_cast<unsigned>(suffix));
+        swprintf(id, 32, L"%04u%02u%02u-%02u%02u%02u-%04x", now.wYear, now.wMonth, now.wDay, now.wHour,
+                 now.wMinute, now.wSecond, static_cast<unsigned>(suffix));
         const std::wstring candidate = storage + L"\\" + id;
         if (CreateDirectoryW(candidate.c_str(), nullptr)) {
             folder = candidate;
@@ -151,13 +151,14 @@ std::wstring CreateSessionFolder(const std::wstring& storage, std::wstring& fold
         }
         if (GetLastError() != ERROR_ALREADY_EXISTS) {
             const DWORD error = GetLastError();
-            throw EBackvault(WithSystemMessage(L"Cannot create the session folder " + candidate, error), error);
+            throw EBackvault(WithSystemMessage(L"Cannot create the session folder " + candidate, error),
+                             error);
         }
     }
     throw EBackvault(L"Cannot find a free session identifier in " + storage, ERROR_ALREADY_EXISTS);
 }
 
-std::vector<TSessionSummary> ListSessions(const std::wstring& storage)
+std::vector<TSessionSummary> ListSessions(const std::wstring &storage)
 {
     struct TListed {
         TSessionSummary summary;
@@ -178,7 +179,7 @@ std::vector<TSessionSummary> ListSessions(const std::wstring& storage)
         try {
             // Read as a restore reads it, so that "damaged" means "cannot be restored".
             item.summary = LoadSession(storage, name, false).summary;
-        } catch (const EBackvault& error) {
+        } catch (const EBackvault &error) {
             item.summary = TSessionSummary{};
             item.summary.id = name;
             item.summary.damaged = true;
@@ -187,20 +188,20 @@ std::vector<TSessionSummary> ListSessions(const std::wstring& storage)
         item.sortTime = item.summary.started ? item.summary.started : FromFileTime(entry.ftCreationTime);
         listed.push_back(std::move(item));
     } while (FindNextFileW(find.get(), &entry));
-    std::sort(listed.begin(), listed.end(), [](const TListed& left, const TListed& right) {
+    std::sort(listed.begin(), listed.end(), [](const TListed &left, const TListed &right) {
         if (left.sortTime != right.sortTime) {
             return left.sortTime > right.sortTime;
         }
         return left.summary.id > right.summary.id;
     });
     std::vector<TSessionSummary> sessions;
-    for (TListed& item : listed) {
+    for (TListed &item : listed) {
         sessions.push_back(std::move(item.summary));
     }
     return sessions;
 }
 
-TStoredSession LoadSession(const std::wstring& storage, const std::wstring& id, bool exclusive)
+TStoredSession LoadSession(const std::wstring &storage, const std::wstring &id, bool exclusive)
 {
     const std::wstring folder = SessionFolder(storage, id);
     if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) {
@@ -209,15 +210,15 @@ TStoredSession LoadSession(const std::wstring& storage, const std::wstring& id, 
     TJournal journal;
     try {
         journal = ReadJournal(folder, exclusive);
-    } catch (const EBackvault& error) {
+    } catch (const EBackvault &error) {
         throw SessionError(id, error);
     }
     TStoredSession session;
     session.tornTail = journal.tornTail;
-    const TJournalRecord* current = nullptr;
+    const TJournalRecord *current = nullptr;
     try {
         session.summary = Summarize(id, journal);
-        for (const TJournalRecord& record : journal.records) {
+        for (const TJournalRecord &record : journal.records) {
             current = &record;
             const auto kind = static_cast<TRecordKind>(record.kind);
             TStoredChange stored;
@@ -251,24 +252,25 @@ TStoredSession LoadSession(const std::wstring& storage, const std::wstring& id, 
             case TRecordKind::Begin:
             case TRecordKind::Title:
             case TRecordKind::End:
-                continue;  // read by Summarize
+                continue; // read by Summarize
             default:
                 // A kind this library never writes: the journal cannot be read for certain.
                 throw TByteReader::EDecode{};
             }
             session.changes.push_back(std::move(stored));
         }
-    } catch (const TByteReader::EDecode&) {
-        const std::wstring where =
-            current ? L"record " + std::to_wstring(current->sequence) + L" at byte " + std::to_wstring(current->offset)
-                    : std::wstring(L"a record");
-        throw EBackvault(L"Session " + id + L": the journal is damaged: " + where + L" does not hold a valid change",
+    } catch (const TByteReader::EDecode &) {
+        const std::wstring where = current ? L"record " + std::to_wstring(current->sequence) + L" at byte " +
+                                                 std::to_wstring(current->offset)
+                                           : std::wstring(L"a record");
+        throw EBackvault(L"Session " + id + L": the journal is damaged: " + where +
+                             L" does not hold a valid change",
                          ERROR_FILE_CORRUPT);
     }
     return session;
 }
 
-void RemoveSessionFolder(const std::wstring& storage, const std::wstring& id)
+void RemoveSessionFolder(const std::wstring &storage, const std::wstring &id)
 {
     const std::wstring folder = SessionFolder(storage, id);
     if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) {
@@ -277,4 +279,4 @@ void RemoveSessionFolder(const std::wstring& storage, const std::wstring& id)
     RemoveTree(folder);
 }
 
-}  // namespace tidyhive::backvault
+} // namespace tidyhive::backvault

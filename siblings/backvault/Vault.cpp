@@ -13,11 +13,11 @@ uint64_t Now()
     return (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
 }
 
-}  // namespace
+} // namespace
 
-TVault& Vault()
+TVault &Vault()
 {
-    static TVault* vault = new TVault();
+    static TVault *vault = new TVault();
     return *vault;
 }
 
@@ -30,7 +30,7 @@ std::wstring TVault::StorageFolder()
     return storage_;
 }
 
-void TVault::SetStorageFolder(const std::wstring& folder)
+void TVault::SetStorageFolder(const std::wstring &folder)
 {
     TLockGuard guard(lock_);
     if (IsRecording()) {
@@ -53,7 +53,7 @@ bool TVault::MustRecord() const
     return IsRecording();
 }
 
-std::wstring TVault::Begin(const std::wstring& title, const std::wstring& program)
+std::wstring TVault::Begin(const std::wstring &title, const std::wstring &program)
 {
     TLockGuard guard(lock_);
     if (IsRecording()) {
@@ -63,7 +63,7 @@ std::wstring TVault::Begin(const std::wstring& title, const std::wstring& progra
     }
     try {
         return Open(title, program);
-    } catch (const EBackvault& error) {
+    } catch (const EBackvault &error) {
         beginFailure_ = error.Message();
         throw;
     } catch (...) {
@@ -72,7 +72,7 @@ std::wstring TVault::Begin(const std::wstring& title, const std::wstring& progra
     }
 }
 
-std::wstring TVault::Open(const std::wstring& title, const std::wstring& program)
+std::wstring TVault::Open(const std::wstring &title, const std::wstring &program)
 {
     beginFailure_.clear();
     std::wstring folder;
@@ -82,11 +82,11 @@ std::wstring TVault::Open(const std::wstring& title, const std::wstring& program
     header.title = title;
     header.program = program;
     header.processId = GetCurrentProcessId();
-    header.pointerBits = sizeof(void*) * 8;
+    header.pointerBits = sizeof(void *) * 8;
     try {
         journal_ = std::make_unique<TJournalWriter>(folder, Encode(header));
     } catch (...) {
-        RemoveDirectoryW(folder.c_str());  // empty, or holding a journal that never got its first record
+        RemoveDirectoryW(folder.c_str()); // empty, or holding a journal that never got its first record
         DeleteFileW((folder + L"\\" + kJournalFileName).c_str());
         RemoveDirectoryW(folder.c_str());
         throw;
@@ -98,7 +98,7 @@ std::wstring TVault::Open(const std::wstring& title, const std::wstring& program
     return id;
 }
 
-void TVault::SetTitle(const std::wstring& title)
+void TVault::SetTitle(const std::wstring &title)
 {
     TLockGuard guard(lock_);
     if (!IsRecording()) {
@@ -134,7 +134,7 @@ void TVault::End(bool keep)
     }
 }
 
-uint32_t TVault::RecordChange(TRecordKind kind, const TBytes& payload)
+uint32_t TVault::RecordChange(TRecordKind kind, const TBytes &payload)
 {
     TLockGuard guard(lock_);
     if (!IsRecording()) {
@@ -145,7 +145,7 @@ uint32_t TVault::RecordChange(TRecordKind kind, const TBytes& payload)
     return sequence;
 }
 
-void TVault::RecordOutcome(const TOutcome& outcome) noexcept
+void TVault::RecordOutcome(const TOutcome &outcome) noexcept
 {
     try {
         TLockGuard guard(lock_);
@@ -157,15 +157,16 @@ void TVault::RecordOutcome(const TOutcome& outcome) noexcept
     }
 }
 
-std::wstring TVault::NewKeptFile(std::wstring& relativeName)
+std::wstring TVault::NewKeptFile(std::wstring &relativeName)
 {
     TLockGuard guard(lock_);
     if (!IsRecording()) {
         throw EBackvault(L"No session is open", ERROR_INVALID_STATE);
     }
     CreateFolders(sessionFolder_ + L"\\files");
-    relativeName = L"files\\" + std::to_wstring(journal_->Count()) + L"-" + std::to_wstring(keptFiles_++) + L".bin";
+    relativeName =
+        L"files\\" + std::to_wstring(journal_->Count()) + L"-" + std::to_wstring(keptFiles_++) + L".bin";
     return sessionFolder_ + L"\\" + relativeName;
 }
 
-}  // namespace tidyhive::backvault
+} // namespace tidyhive::backvault

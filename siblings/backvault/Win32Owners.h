@@ -12,10 +12,10 @@ public:
     TRegKey() = default;
     explicit TRegKey(HKEY key) : key_(key) {}
     ~TRegKey() { Reset(); }
-    TRegKey(const TRegKey&) = delete;
-    TRegKey& operator=(const TRegKey&) = delete;
-    TRegKey(TRegKey&& other) noexcept : key_(other.Detach()) {}
-    TRegKey& operator=(TRegKey&& other) noexcept
+    TRegKey(const TRegKey &) = delete;
+    TRegKey &operator=(const TRegKey &) = delete;
+    TRegKey(TRegKey &&other) noexcept : key_(other.Detach()) {}
+    TRegKey &operator=(TRegKey &&other) noexcept
     {
         if (this != &other) {
             Reset(other.Detach());
@@ -48,7 +48,8 @@ public:
     {
         const ULONG_PTR value = reinterpret_cast<ULONG_PTR>(key);
         const ULONG_PTR low = value & 0xFFFFFFFFu;
-        const bool signExtended = sizeof(ULONG_PTR) == 4 || (value >> 16 >> 16) == (~ULONG_PTR(0) >> 16 >> 16);
+        const bool signExtended =
+            sizeof(ULONG_PTR) == 4 || (value >> 16 >> 16) == (~ULONG_PTR(0) >> 16 >> 16);
         return signExtended && low >= 0x80000000u && low <= 0x800000FFu;
     }
 
@@ -62,10 +63,10 @@ public:
     TFileHandle() = default;
     explicit TFileHandle(HANDLE handle) { Reset(handle); }
     ~TFileHandle() { Reset(); }
-    TFileHandle(const TFileHandle&) = delete;
-    TFileHandle& operator=(const TFileHandle&) = delete;
-    TFileHandle(TFileHandle&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
-    TFileHandle& operator=(TFileHandle&& other) noexcept
+    TFileHandle(const TFileHandle &) = delete;
+    TFileHandle &operator=(const TFileHandle &) = delete;
+    TFileHandle(TFileHandle &&other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+    TFileHandle &operator=(TFileHandle &&other) noexcept
     {
         if (this != &other) {
             Reset();
@@ -98,8 +99,8 @@ public:
             ::FindClose(handle_);
         }
     }
-    TFindHandle(const TFindHandle&) = delete;
-    TFindHandle& operator=(const TFindHandle&) = delete;
+    TFindHandle(const TFindHandle &) = delete;
+    TFindHandle &operator=(const TFindHandle &) = delete;
     explicit operator bool() const { return handle_ != INVALID_HANDLE_VALUE; }
     HANDLE get() const { return handle_; }
 
@@ -112,8 +113,8 @@ class TLock {
 public:
     TLock() { InitializeCriticalSection(&section_); }
     ~TLock() { DeleteCriticalSection(&section_); }
-    TLock(const TLock&) = delete;
-    TLock& operator=(const TLock&) = delete;
+    TLock(const TLock &) = delete;
+    TLock &operator=(const TLock &) = delete;
     void Enter() { EnterCriticalSection(&section_); }
     void Leave() { LeaveCriticalSection(&section_); }
 
@@ -123,13 +124,13 @@ private:
 
 class TLockGuard {
 public:
-    explicit TLockGuard(TLock& lock) : lock_(lock) { lock_.Enter(); }
+    explicit TLockGuard(TLock &lock) : lock_(lock) { lock_.Enter(); }
     ~TLockGuard() { lock_.Leave(); }
-    TLockGuard(const TLockGuard&) = delete;
-    TLockGuard& operator=(const TLockGuard&) = delete;
+    TLockGuard(const TLockGuard &) = delete;
+    TLockGuard &operator=(const TLockGuard &) = delete;
 
 private:
-    TLock& lock_;
+    TLock &lock_;
 };
 
 // Memory from LocalAlloc (security descriptors and the like).
@@ -142,13 +143,13 @@ public:
             ::LocalFree(memory_);
         }
     }
-    TLocalMemory(const TLocalMemory&) = delete;
-    TLocalMemory& operator=(const TLocalMemory&) = delete;
-    HLOCAL* Receive() { return &memory_; }
-    void* get() const { return memory_; }
+    TLocalMemory(const TLocalMemory &) = delete;
+    TLocalMemory &operator=(const TLocalMemory &) = delete;
+    HLOCAL *Receive() { return &memory_; }
+    void *get() const { return memory_; }
 
 private:
     HLOCAL memory_ = nullptr;
 };
 
-}  // namespace tidyhive::backvault
+} // namespace tidyhive::backvault

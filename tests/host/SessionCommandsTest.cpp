@@ -8,7 +8,7 @@
 namespace tidyhive::testing {
 namespace {
 
-std::wstring Host(const std::wstring& arguments, int& code)
+std::wstring Host(const std::wstring &arguments, int &code)
 {
     std::string output;
     code = RunCaptured(L"\"" + ExecutableFolder() + L"tidyhive.exe\" " + arguments, output);
@@ -18,24 +18,24 @@ std::wstring Host(const std::wstring& arguments, int& code)
 // A session of its own in the default storage, deleted when the test ends.
 class TDefaultSession {
 public:
-    explicit TDefaultSession(TBackvaultInstance& backvault) : backvault_(backvault) {}
+    explicit TDefaultSession(TBackvaultInstance &backvault) : backvault_(backvault) {}
     ~TDefaultSession()
     {
         if (!id.empty()) {
             backvault_->DeleteSession(id.c_str());
         }
     }
-    TDefaultSession(const TDefaultSession&) = delete;
-    TDefaultSession& operator=(const TDefaultSession&) = delete;
+    TDefaultSession(const TDefaultSession &) = delete;
+    TDefaultSession &operator=(const TDefaultSession &) = delete;
     std::wstring id;
 
 private:
-    TBackvaultInstance& backvault_;
+    TBackvaultInstance &backvault_;
 };
 
 TEST(HostSessionCommands, ListRestoreAndExportASession)
 {
-    TBackvaultInstance backvault;  // the default storage, as the host uses it
+    TBackvaultInstance backvault; // the default storage, as the host uses it
     TTestKey key(L"HostCommand", true);
     key.SetString({}, L"Removed", L"original");
     key.SetString({}, L"Edited", L"original too");
@@ -57,7 +57,8 @@ TEST(HostSessionCommands, ListRestoreAndExportASession)
     EXPECT_EQ(code, 0) << output;
     EXPECT_NE(output.find(L"ID\tStarted\tFinished\tChanges\tState\tTitle"), std::wstring::npos) << output;
     EXPECT_NE(output.find(session.id + L"\t"), std::wstring::npos) << output;
-    EXPECT_NE(output.find(L"\t2\tcomplete\tRegistry Cleaner: Removed 2 records from the registry"), std::wstring::npos)
+    EXPECT_NE(output.find(L"\t2\tcomplete\tRegistry Cleaner: Removed 2 records from the registry"),
+              std::wstring::npos)
         << output;
 
     TTestFolder folder;
@@ -66,7 +67,7 @@ TEST(HostSessionCommands, ListRestoreAndExportASession)
     EXPECT_EQ(code, 0) << output;
     EXPECT_NE(output.find(L"Exported session " + session.id), std::wstring::npos) << output;
     const std::vector<uint8_t> bytes = ReadFileBytes(file);
-    const std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
+    const std::wstring text(reinterpret_cast<const wchar_t *>(bytes.data()), bytes.size() / 2);
     EXPECT_NE(text.find(L"\"Removed\"=\"original\""), std::wstring::npos) << text;
 
     output = Host(L"restore " + session.id, code);
@@ -85,9 +86,9 @@ TEST(HostSessionCommands, ListRestoreAndExportASession)
 TEST(HostSessionCommands, BadInputIsRefusedWithAReason)
 {
     struct TCase {
-        const wchar_t* arguments;
+        const wchar_t *arguments;
         int code;
-        const wchar_t* message;
+        const wchar_t *message;
     };
     const TCase cases[] = {
         {L"restore", 2, L"which session?"},
@@ -98,11 +99,12 @@ TEST(HostSessionCommands, BadInputIsRefusedWithAReason)
         {L"export 20240101-000000-abcd C:\\x.reg", 1, L"There is no session"},
         {L"sessions extra", 2, L"unexpected argument 'extra'"},
     };
-    for (const TCase& item : cases) {
+    for (const TCase &item : cases) {
         int code = 0;
         const std::wstring output = Host(item.arguments, code);
         EXPECT_EQ(code, item.code) << std::wstring(item.arguments) << L"\n" << output;
-        EXPECT_NE(output.find(item.message), std::wstring::npos) << std::wstring(item.arguments) << L"\n" << output;
+        EXPECT_NE(output.find(item.message), std::wstring::npos) << std::wstring(item.arguments) << L"\n"
+                                                                 << output;
     }
     int code = 0;
     const std::wstring help = Host(L"--help", code);
@@ -110,5 +112,5 @@ TEST(HostSessionCommands, BadInputIsRefusedWithAReason)
     EXPECT_NE(help.find(L"export ID FILE"), std::wstring::npos) << help;
 }
 
-}  // namespace
-}  // namespace tidyhive::testing
+} // namespace
+} // namespace tidyhive::testing

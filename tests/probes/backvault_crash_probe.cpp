@@ -16,18 +16,18 @@ using namespace tidyhive;
 
 namespace {
 
-void Say(const char* text, unsigned number = 0)
+void Say(const char *text, unsigned number = 0)
 {
     std::printf("%s %u\n", text, number);
     std::fflush(stdout);
 }
 
-}  // namespace
+} // namespace
 
 int main()
 {
     int argc = 0;
-    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    wchar_t **argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (argc != 6) {
         std::fprintf(stderr, "usage: backvault_crash_probe STORAGE KEYPATH FILE COUNT exit|run\n");
         return 2;
@@ -39,10 +39,11 @@ int main()
     const bool run = std::wstring(argv[5]) == L"run";
 
     HMODULE library = LoadLibraryW(L"Backvault.dll");
-    using GetInstanceFn = IUnknown*(WINAPI*)(const char*, LONG);
+    using GetInstanceFn = IUnknown *(WINAPI *)(const char *, LONG);
     const auto getInstance =
         library ? reinterpret_cast<GetInstanceFn>(GetProcAddress(library, "GetInstance")) : nullptr;
-    IBackvault* backvault = getInstance ? static_cast<IBackvault*>(getInstance(kBackvaultInstanceId, 0)) : nullptr;
+    IBackvault *backvault =
+        getInstance ? static_cast<IBackvault *>(getInstance(kBackvaultInstanceId, 0)) : nullptr;
     if (!backvault || FAILED(backvault->SetStorageFolder(storage.c_str()))) {
         return 3;
     }
@@ -52,8 +53,8 @@ int main()
     }
     std::printf("session %ls\n", id);
     std::fflush(stdout);
-    IRegAccess* reg = backvault->GetRegAccess();
-    IFileAccess* files = backvault->GetFileAccess();
+    IRegAccess *reg = backvault->GetRegAccess();
+    IFileAccess *files = backvault->GetFileAccess();
 
     HKEY key = nullptr;
     if (reg->RegOpenKeyEx(HKEY_CURRENT_USER, keyPath.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {
@@ -72,14 +73,15 @@ int main()
             reg->RegDeleteValue(key, name.c_str());
             Say("changed", ++changes);
             const std::wstring data = L"probe " + std::to_wstring(round) + L"/" + std::to_wstring(index);
-            reg->RegSetValueEx(key, (L"new" + name).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+            reg->RegSetValueEx(key, (L"new" + name).c_str(), 0, REG_SZ,
+                               reinterpret_cast<const BYTE *>(data.c_str()),
                                static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
             Say("changed", ++changes);
         }
         for (unsigned index = 0; index < count; ++index) {
             const std::wstring data = L"again " + std::to_wstring(index);
             reg->RegSetValueEx(key, (L"v" + std::to_wstring(index)).c_str(), 0, REG_EXPAND_SZ,
-                               reinterpret_cast<const BYTE*>(data.c_str()),
+                               reinterpret_cast<const BYTE *>(data.c_str()),
                                static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
             Say("changed", ++changes);
         }

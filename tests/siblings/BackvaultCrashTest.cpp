@@ -14,7 +14,7 @@ constexpr unsigned kValues = 6;
 // A running probe with its standard output on a pipe.
 class TProbe {
 public:
-    TProbe(const std::wstring& storage, const TTestKey& key, const std::wstring& file, const wchar_t* mode)
+    TProbe(const std::wstring &storage, const TTestKey &key, const std::wstring &file, const wchar_t *mode)
     {
         SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
         HANDLE write = nullptr;
@@ -28,10 +28,11 @@ public:
         startup.hStdOutput = write;
         startup.hStdError = write;
         startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-        std::wstring line = L"\"" + ExecutableFolder() + L"backvault_crash_probe.exe\" \"" + storage + L"\" \"" +
-                            key.SubPath() + L"\" \"" + file + L"\" " + std::to_wstring(kValues) + L" " + mode;
-        const BOOL started =
-            CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process_);
+        std::wstring line = L"\"" + ExecutableFolder() + L"backvault_crash_probe.exe\" \"" + storage +
+                            L"\" \"" + key.SubPath() + L"\" \"" + file + L"\" " + std::to_wstring(kValues) +
+                            L" " + mode;
+        const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                            &startup, &process_);
         CloseHandle(write);
         if (!started) {
             throw std::runtime_error("cannot start backvault_crash_probe.exe");
@@ -44,8 +45,8 @@ public:
         CloseHandle(process_.hProcess);
         CloseHandle(read_);
     }
-    TProbe(const TProbe&) = delete;
-    TProbe& operator=(const TProbe&) = delete;
+    TProbe(const TProbe &) = delete;
+    TProbe &operator=(const TProbe &) = delete;
 
     // The next line of output; empty at the end.
     std::string Line()
@@ -111,7 +112,7 @@ struct TFixture {
     std::wstring Storage() const { return storage.Path() + L"Sessions"; }
 };
 
-std::wstring SessionId(TProbe& probe)
+std::wstring SessionId(TProbe &probe)
 {
     const std::string line = probe.Line();
     if (line.rfind("session ", 0) != 0) {
@@ -124,7 +125,7 @@ std::wstring SessionId(TProbe& probe)
     return std::wstring(id.begin(), id.end());
 }
 
-void ExpectRestoredCompletely(const TFixture& fixture, const std::wstring& id)
+void ExpectRestoredCompletely(const TFixture &fixture, const std::wstring &id)
 {
     TBackvaultInstance backvault(fixture.Storage());
     BackvaultSessionInfo info = {};
@@ -136,7 +137,8 @@ void ExpectRestoredCompletely(const TFixture& fixture, const std::wstring& id)
     std::wstring report;
     EXPECT_EQ(backvault.Restore(id, false, report), S_OK) << report;
     EXPECT_NE(report.find(L"not closed normally"), std::wstring::npos) << report;
-    EXPECT_EQ(DumpTree(HKEY_CURRENT_USER, fixture.key.SubPath(), KEY_WOW64_64KEY), fixture.treeBefore) << report;
+    EXPECT_EQ(DumpTree(HKEY_CURRENT_USER, fixture.key.SubPath(), KEY_WOW64_64KEY), fixture.treeBefore)
+        << report;
     EXPECT_EQ(ReadFileBytes(fixture.file), fixture.fileBefore) << report;
     EXPECT_EQ(backvault.Restore(id, false, report), S_OK) << report;
     EXPECT_NE(report.find(L"Restored: 0,"), std::wstring::npos) << report;
@@ -185,5 +187,5 @@ TEST_P(BackvaultKilled, ProgramKilledInTheMiddleLeavesAFullUndo)
 
 INSTANTIATE_TEST_SUITE_P(AfterChanges, BackvaultKilled, ::testing::Values(1u, 2u, 9u, 26u, 80u));
 
-}  // namespace
-}  // namespace tidyhive::testing
+} // namespace
+} // namespace tidyhive::testing

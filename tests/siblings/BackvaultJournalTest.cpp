@@ -12,7 +12,7 @@
 namespace tidyhive::testing {
 namespace {
 
-uint32_t Crc(const uint8_t* data, size_t size)
+uint32_t Crc(const uint8_t *data, size_t size)
 {
     uint32_t crc = 0xFFFFFFFFu;
     for (size_t index = 0; index < size; ++index) {
@@ -24,7 +24,7 @@ uint32_t Crc(const uint8_t* data, size_t size)
     return ~crc;
 }
 
-void WriteBytes(const std::wstring& path, const std::vector<uint8_t>& bytes)
+void WriteBytes(const std::wstring &path, const std::vector<uint8_t> &bytes)
 {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     DWORD written = 0;
@@ -33,7 +33,7 @@ void WriteBytes(const std::wstring& path, const std::vector<uint8_t>& bytes)
 }
 
 // Offsets of the records: 8 bytes of signature, then (size, size check, body check, body).
-std::vector<size_t> RecordOffsets(const std::vector<uint8_t>& journal)
+std::vector<size_t> RecordOffsets(const std::vector<uint8_t> &journal)
 {
     std::vector<size_t> offsets;
     size_t offset = 8;
@@ -52,13 +52,13 @@ struct TSessionFiles {
 };
 
 struct TDamage {
-    const char* name;
-    std::function<void(const TSessionFiles&)> apply;
-    HRESULT expected;           // of the restore
-    const wchar_t* reportPart;  // a part of the report
+    const char *name;
+    std::function<void(const TSessionFiles &)> apply;
+    HRESULT expected;          // of the restore
+    const wchar_t *reportPart; // a part of the report
 };
 
-void PrintTo(const TDamage& damage, std::ostream* out)
+void PrintTo(const TDamage &damage, std::ostream *out)
 {
     *out << damage.name;
 }
@@ -67,7 +67,7 @@ class BackvaultJournal : public ::testing::TestWithParam<TDamage> {};
 
 TEST_P(BackvaultJournal, DamageIsNamedAndNothingIsTouched)
 {
-    const TDamage& damage = GetParam();
+    const TDamage &damage = GetParam();
     TTestFolder storage;
     TBackvaultInstance backvault(storage.Path() + L"Sessions");
     // Two sessions, each removing its own tree; the first gets damaged.
@@ -75,11 +75,12 @@ TEST_P(BackvaultJournal, DamageIsNamedAndNothingIsTouched)
     TTestKey otherKey(L"Other", true);
     CreateTestTree(HKEY_CURRENT_USER, damagedKey.SubPath() + L"\\Tree", KEY_WOW64_64KEY, L"damaged");
     CreateTestTree(HKEY_CURRENT_USER, otherKey.SubPath() + L"\\Tree", KEY_WOW64_64KEY, L"other");
-    const std::wstring otherBefore = DumpTree(HKEY_CURRENT_USER, otherKey.SubPath() + L"\\Tree", KEY_WOW64_64KEY);
+    const std::wstring otherBefore =
+        DumpTree(HKEY_CURRENT_USER, otherKey.SubPath() + L"\\Tree", KEY_WOW64_64KEY);
     const std::wstring damagedBefore =
         DumpTree(HKEY_CURRENT_USER, damagedKey.SubPath() + L"\\Tree", KEY_WOW64_64KEY);
     std::wstring ids[2];
-    const TTestKey* keys[2] = {&damagedKey, &otherKey};
+    const TTestKey *keys[2] = {&damagedKey, &otherKey};
     for (int index = 0; index < 2; ++index) {
         ids[index] = backvault.Begin();
         ASSERT_TRUE(DeleteLikeEngine(backvault.reg(), HKEY_CURRENT_USER, keys[index]->SubPath() + L"\\Tree",
@@ -99,7 +100,8 @@ TEST_P(BackvaultJournal, DamageIsNamedAndNothingIsTouched)
     if (FAILED(damage.expected)) {
         EXPECT_NE(report.find(L"Session " + ids[0] + L": "), std::wstring::npos) << report;
         EXPECT_NE(report.find(L"Nothing was restored."), std::wstring::npos) << report;
-        EXPECT_NE(backvault.LastError().find(L"Session " + ids[0]), std::wstring::npos) << backvault.LastError();
+        EXPECT_NE(backvault.LastError().find(L"Session " + ids[0]), std::wstring::npos)
+            << backvault.LastError();
         EXPECT_FALSE(damagedKey.Exists(L"Tree")) << "nothing of a damaged session is restored";
         // The list shows the damage; the export refuses too.
         ASSERT_EQ(backvault->GetSessionCount(), 2);
@@ -109,7 +111,8 @@ TEST_P(BackvaultJournal, DamageIsNamedAndNothingIsTouched)
         ClearSessionInfo(info);
         EXPECT_TRUE(FAILED(backvault->ExportSession(ids[0].c_str(), (storage.Path() + L"x.reg").c_str())));
     } else {
-        EXPECT_EQ(DumpTree(HKEY_CURRENT_USER, damagedKey.SubPath() + L"\\Tree", KEY_WOW64_64KEY), damagedBefore)
+        EXPECT_EQ(DumpTree(HKEY_CURRENT_USER, damagedKey.SubPath() + L"\\Tree", KEY_WOW64_64KEY),
+                  damagedBefore)
             << report;
     }
     // The other session is untouched and restores in full.
@@ -119,57 +122,57 @@ TEST_P(BackvaultJournal, DamageIsNamedAndNothingIsTouched)
     EXPECT_EQ(DumpTree(HKEY_CURRENT_USER, otherKey.SubPath() + L"\\Tree", KEY_WOW64_64KEY), otherBefore);
 }
 
-void Truncate(const std::wstring& path, size_t keep)
+void Truncate(const std::wstring &path, size_t keep)
 {
     std::vector<uint8_t> bytes = ReadFileBytes(path);
     bytes.resize(std::min(keep, bytes.size()));
     WriteBytes(path, bytes);
 }
 
-void Unseal(const TSessionFiles& files)
+void Unseal(const TSessionFiles &files)
 {
     DeleteFileW(files.seal.c_str());
 }
 
 const TDamage kDamages[] = {
     {"FlippedByteInARecord",
-     [](const TSessionFiles& files) {
+     [](const TSessionFiles &files) {
          std::vector<uint8_t> bytes = ReadFileBytes(files.journal);
          bytes[bytes.size() / 2] ^= 0x5A;
          WriteBytes(files.journal, bytes);
      },
      HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT), L"checksum mismatch"},
     {"SealedJournalShortByOneByte",
-     [](const TSessionFiles& files) { Truncate(files.journal, ReadFileBytes(files.journal).size() - 1); },
+     [](const TSessionFiles &files) { Truncate(files.journal, ReadFileBytes(files.journal).size() - 1); },
      HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT), L"(truncated)"},
     {"SealedJournalCutInTheMiddle",
-     [](const TSessionFiles& files) { Truncate(files.journal, ReadFileBytes(files.journal).size() / 3); },
+     [](const TSessionFiles &files) { Truncate(files.journal, ReadFileBytes(files.journal).size() / 3); },
      HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT), L"(truncated)"},
     {"BytesAppendedToASealedJournal",
-     [](const TSessionFiles& files) {
+     [](const TSessionFiles &files) {
          std::vector<uint8_t> bytes = ReadFileBytes(files.journal);
          bytes.resize(bytes.size() + 40, 0);
          WriteBytes(files.journal, bytes);
      },
      HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT), L"was sealed at"},
     {"DamagedSeal",
-     [](const TSessionFiles& files) {
+     [](const TSessionFiles &files) {
          std::vector<uint8_t> bytes = ReadFileBytes(files.seal);
          bytes[10] ^= 1;
          WriteBytes(files.seal, bytes);
      },
      HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT), L"seal is damaged"},
-    {"MissingJournal", [](const TSessionFiles& files) { DeleteFileW(files.journal.c_str()); },
+    {"MissingJournal", [](const TSessionFiles &files) { DeleteFileW(files.journal.c_str()); },
      HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), L"has no journal"},
     {"WrongSignature",
-     [](const TSessionFiles& files) {
+     [](const TSessionFiles &files) {
          std::vector<uint8_t> bytes = ReadFileBytes(files.journal);
          bytes[0] = 'X';
          WriteBytes(files.journal, bytes);
      },
      HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT), L"not a backup journal"},
     {"RecordRemovedFromAnUnsealedJournal",
-     [](const TSessionFiles& files) {
+     [](const TSessionFiles &files) {
          Unseal(files);
          std::vector<uint8_t> bytes = ReadFileBytes(files.journal);
          const std::vector<size_t> offsets = RecordOffsets(bytes);
@@ -179,7 +182,7 @@ const TDamage kDamages[] = {
      },
      HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT), L"out of sequence"},
     {"GarbageHeaderInTheMiddleOfAnUnsealedJournal",
-     [](const TSessionFiles& files) {
+     [](const TSessionFiles &files) {
          Unseal(files);
          std::vector<uint8_t> bytes = ReadFileBytes(files.journal);
          const std::vector<size_t> offsets = RecordOffsets(bytes);
@@ -188,19 +191,19 @@ const TDamage kDamages[] = {
      },
      HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT), L"damaged record header"},
     {"UnknownRecordKindWithAValidChecksum",
-     [](const TSessionFiles& files) {
+     [](const TSessionFiles &files) {
          std::vector<uint8_t> bytes = ReadFileBytes(files.journal);
          const size_t record = RecordOffsets(bytes)[2];
          uint32_t size = 0;
          std::memcpy(&size, bytes.data() + record, 4);
-         bytes[record + 12 + 4] = 0x77;  // the kind
+         bytes[record + 12 + 4] = 0x77; // the kind
          const uint32_t crc = Crc(bytes.data() + record + 12, size);
          std::memcpy(bytes.data() + record + 8, &crc, 4);
          WriteBytes(files.journal, bytes);
      },
      HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT), L"does not hold a valid change"},
     {"TornLastRecordOfAnUnsealedJournal",
-     [](const TSessionFiles& files) {
+     [](const TSessionFiles &files) {
          Unseal(files);
          std::vector<uint8_t> bytes = ReadFileBytes(files.journal);
          const std::vector<size_t> offsets = RecordOffsets(bytes);
@@ -213,7 +216,7 @@ const TDamage kDamages[] = {
      },
      S_OK, L"ends in an incomplete record"},
     {"ZerosAfterAnUnsealedJournal",
-     [](const TSessionFiles& files) {
+     [](const TSessionFiles &files) {
          Unseal(files);
          std::vector<uint8_t> bytes = ReadFileBytes(files.journal);
          bytes.resize(bytes.size() + 300, 0);
@@ -223,7 +226,9 @@ const TDamage kDamages[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, BackvaultJournal, ::testing::ValuesIn(kDamages),
-                         [](const ::testing::TestParamInfo<TDamage>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<TDamage> &info) {
+                             return std::string(info.param.name);
+                         });
 
-}  // namespace
-}  // namespace tidyhive::testing
+} // namespace
+} // namespace tidyhive::testing

@@ -11,7 +11,8 @@ namespace {
 const std::wstring kTestsParent = L"Software\\TidyhiveTests";
 
 // regedit's own export of a key (64-bit regedit: physical paths, Wow6432Node included).
-std::vector<uint8_t> RegeditExport(const std::wstring& key, const TTestFolder& folder, const std::wstring& name)
+std::vector<uint8_t> RegeditExport(const std::wstring &key, const TTestFolder &folder,
+                                   const std::wstring &name)
 {
     const std::wstring file = folder.Path() + name;
     DeleteFileW(file.c_str());
@@ -35,7 +36,8 @@ TEST(BackvaultRoundTrip, TreeDeletedLikeTheEngineInBothViewsComesBackExactly)
     const std::wstring before32 = DumpTree(HKEY_LOCAL_MACHINE, path, KEY_WOW64_32KEY);
     ASSERT_FALSE(before64.empty());
     ASSERT_NE(before64, before32) << "the two views must hold different trees";
-    ASSERT_NE(before32.find(L"class=TopClass"), std::wstring::npos) << "key classes are part of the round trip";
+    ASSERT_NE(before32.find(L"class=TopClass"), std::wstring::npos)
+        << "key classes are part of the round trip";
     const std::wstring physical64 = L"HKEY_LOCAL_MACHINE\\" + path;
     const std::wstring physical32 = L"HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\" + path.substr(9);
     const std::vector<uint8_t> regedit64 = RegeditExport(physical64, storage, L"before64.reg");
@@ -45,8 +47,10 @@ TEST(BackvaultRoundTrip, TreeDeletedLikeTheEngineInBothViewsComesBackExactly)
 
     const std::wstring id = backvault.Begin();
     ASSERT_FALSE(id.empty()) << backvault.LastError();
-    EXPECT_TRUE(DeleteLikeEngine(backvault.reg(), HKEY_LOCAL_MACHINE, path, KEY_ALL_ACCESS | KEY_WOW64_64KEY));
-    EXPECT_TRUE(DeleteLikeEngine(backvault.reg(), HKEY_LOCAL_MACHINE, path, KEY_ALL_ACCESS | KEY_WOW64_32KEY));
+    EXPECT_TRUE(
+        DeleteLikeEngine(backvault.reg(), HKEY_LOCAL_MACHINE, path, KEY_ALL_ACCESS | KEY_WOW64_64KEY));
+    EXPECT_TRUE(
+        DeleteLikeEngine(backvault.reg(), HKEY_LOCAL_MACHINE, path, KEY_ALL_ACCESS | KEY_WOW64_32KEY));
     backvault->SetSessionTitle(L"Registry Cleaner: Removed 2 records from the registry");
     ASSERT_EQ(backvault->EndSession(TRUE), 1) << backvault.LastError();
     ASSERT_EQ(DumpTree(HKEY_LOCAL_MACHINE, path, KEY_WOW64_64KEY), L"");
@@ -56,9 +60,12 @@ TEST(BackvaultRoundTrip, TreeDeletedLikeTheEngineInBothViewsComesBackExactly)
     EXPECT_EQ(backvault.Restore(id, false, report), S_OK) << report;
     EXPECT_EQ(DumpTree(HKEY_LOCAL_MACHINE, path, KEY_WOW64_64KEY), before64) << report;
     EXPECT_EQ(DumpTree(HKEY_LOCAL_MACHINE, path, KEY_WOW64_32KEY), before32) << report;
-    EXPECT_EQ(RegeditExport(physical64, storage, L"after64.reg"), regedit64) << "regedit's export of the 64-bit tree";
-    EXPECT_EQ(RegeditExport(physical32, storage, L"after32.reg"), regedit32) << "regedit's export of the 32-bit tree";
-    EXPECT_NE(report.find(L"Restored the key HKEY_LOCAL_MACHINE\\" + path + L" (32-bit view)"), std::wstring::npos)
+    EXPECT_EQ(RegeditExport(physical64, storage, L"after64.reg"), regedit64)
+        << "regedit's export of the 64-bit tree";
+    EXPECT_EQ(RegeditExport(physical32, storage, L"after32.reg"), regedit32)
+        << "regedit's export of the 32-bit tree";
+    EXPECT_NE(report.find(L"Restored the key HKEY_LOCAL_MACHINE\\" + path + L" (32-bit view)"),
+              std::wstring::npos)
         << report;
 
     // A second restore finds everything in place and changes nothing.
@@ -77,7 +84,7 @@ TEST(BackvaultRoundTrip, DirectDeletionOfAKeyRecordsWhatItStillHolds)
     CreateTestTree(HKEY_CURRENT_USER, key.SubPath() + L"\\Leaf", KEY_WOW64_64KEY, L"leaf");
     // A key whose subkeys are gone but whose values are all still there.
     const std::wstring leaf = key.SubPath() + L"\\Leaf";
-    for (const wchar_t* sub : {L"\\Sub-Ωmega leaf", L"\\Empty key", L"\\Second"}) {
+    for (const wchar_t *sub : {L"\\Sub-Ωmega leaf", L"\\Empty key", L"\\Second"}) {
         HKEY parent = nullptr;
         RegOpenKeyExW(HKEY_CURRENT_USER, leaf.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &parent);
         RegDeleteTreeW(parent, sub + 1);
@@ -108,7 +115,7 @@ TEST(BackvaultRoundTrip, DeletedFilesComeBackWithContentAttributesAndTimes)
     TBackvaultInstance backvault(storage.Path() + L"Sessions");
 
     struct TCase {
-        const wchar_t* name;
+        const wchar_t *name;
         std::string content;
         DWORD attributes;
     };
@@ -129,7 +136,7 @@ TEST(BackvaultRoundTrip, DeletedFilesComeBackWithContentAttributesAndTimes)
         WIN32_FILE_ATTRIBUTE_DATA data;
     };
     std::vector<TBefore> before;
-    for (const TCase& item : cases) {
+    for (const TCase &item : cases) {
         const std::wstring path = work.AddFile(item.name, item.content);
         HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         SYSTEMTIME system = {2001, 2, 0, 3, 4, 5, 6, 0};
@@ -148,7 +155,7 @@ TEST(BackvaultRoundTrip, DeletedFilesComeBackWithContentAttributesAndTimes)
     }
 
     const std::wstring id = backvault.Begin();
-    for (const TBefore& entry : before) {
+    for (const TBefore &entry : before) {
         EXPECT_TRUE(backvault.files()->DeleteFile(entry.path.c_str()))
             << "error " << backvault.files()->GetLastError();
         EXPECT_EQ(GetFileAttributesW(entry.path.c_str()), INVALID_FILE_ATTRIBUTES);
@@ -158,7 +165,7 @@ TEST(BackvaultRoundTrip, DeletedFilesComeBackWithContentAttributesAndTimes)
 
     std::wstring report;
     EXPECT_EQ(backvault.Restore(id, false, report), S_OK) << report;
-    for (const TBefore& entry : before) {
+    for (const TBefore &entry : before) {
         SCOPED_TRACE(std::string(entry.path.begin(), entry.path.end()));
         WIN32_FILE_ATTRIBUTE_DATA after = {};
         ASSERT_TRUE(GetFileAttributesExW(entry.path.c_str(), GetFileExInfoStandard, &after)) << report;
@@ -171,8 +178,8 @@ TEST(BackvaultRoundTrip, DeletedFilesComeBackWithContentAttributesAndTimes)
     // Again: everything is in place, nothing is touched.
     EXPECT_EQ(backvault.Restore(id, false, report), S_OK) << report;
     EXPECT_NE(report.find(L"Restored: 0,"), std::wstring::npos) << report;
-    for (const TBefore& entry : before) {
-        SetFileAttributesW(entry.path.c_str(), FILE_ATTRIBUTE_NORMAL);  // so the folder can go
+    for (const TBefore &entry : before) {
+        SetFileAttributesW(entry.path.c_str(), FILE_ATTRIBUTE_NORMAL); // so the folder can go
     }
 }
 
@@ -195,14 +202,17 @@ TEST(BackvaultRoundTrip, ExportImportsWithRegeditAndRecreatesWhatTheSessionRemov
 
     const std::wstring id = backvault.Begin();
     EXPECT_TRUE(DeleteLikeEngine(backvault.reg(), HKEY_CURRENT_USER, path, KEY_ALL_ACCESS | KEY_WOW64_64KEY));
-    EXPECT_TRUE(DeleteLikeEngine(backvault.reg(), HKEY_LOCAL_MACHINE, path, KEY_ALL_ACCESS | KEY_WOW64_32KEY));
+    EXPECT_TRUE(
+        DeleteLikeEngine(backvault.reg(), HKEY_LOCAL_MACHINE, path, KEY_ALL_ACCESS | KEY_WOW64_32KEY));
     HKEY key = nullptr;
     ASSERT_EQ(backvault.reg()->RegOpenKeyEx(HKEY_CURRENT_USER, changed.SubPath().c_str(), 0,
                                             KEY_ALL_ACCESS | KEY_WOW64_64KEY, &key),
               ERROR_SUCCESS);
     const wchar_t data[] = L"new data";
-    backvault.reg()->RegSetValueEx(key, L"Kept", 0, REG_SZ, reinterpret_cast<const BYTE*>(data), sizeof(data));
-    backvault.reg()->RegSetValueEx(key, L"Added", 0, REG_SZ, reinterpret_cast<const BYTE*>(data), sizeof(data));
+    backvault.reg()->RegSetValueEx(key, L"Kept", 0, REG_SZ, reinterpret_cast<const BYTE *>(data),
+                                   sizeof(data));
+    backvault.reg()->RegSetValueEx(key, L"Added", 0, REG_SZ, reinterpret_cast<const BYTE *>(data),
+                                   sizeof(data));
     backvault.reg()->RegCloseKey(key);
     backvault->EndSession(TRUE);
 
@@ -211,9 +221,10 @@ TEST(BackvaultRoundTrip, ExportImportsWithRegeditAndRecreatesWhatTheSessionRemov
     const std::vector<uint8_t> bytes = ReadFileBytes(file);
     const std::wstring header = L"\xFEFFWindows Registry Editor Version 5.00\r\n";
     ASSERT_GT(bytes.size(), header.size() * 2);
-    EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), header.size()), header);
-    const std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
-    EXPECT_NE(text.find(L"[HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\" + path.substr(9) + L"]"), std::wstring::npos)
+    EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t *>(bytes.data()), header.size()), header);
+    const std::wstring text(reinterpret_cast<const wchar_t *>(bytes.data()), bytes.size() / 2);
+    EXPECT_NE(text.find(L"[HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\" + path.substr(9) + L"]"),
+              std::wstring::npos)
         << "the 32-bit view's key goes by its physical path";
     EXPECT_NE(text.find(L"\"Unusual type\"=hex(12345):10,20,30"), std::wstring::npos);
     EXPECT_NE(text.find(L"\"Dword\"=dword:deadbeef"), std::wstring::npos);
@@ -228,5 +239,5 @@ TEST(BackvaultRoundTrip, ExportImportsWithRegeditAndRecreatesWhatTheSessionRemov
     EXPECT_STREQ(kept, L"old data");
 }
 
-}  // namespace
-}  // namespace tidyhive::testing
+} // namespace
+} // namespace tidyhive::testing

@@ -9,7 +9,7 @@
 namespace tidyhive::testing {
 namespace {
 
-std::wstring ReadString(const TTestKey& key, const std::wstring& relative, const std::wstring& name)
+std::wstring ReadString(const TTestKey &key, const std::wstring &relative, const std::wstring &name)
 {
     const std::wstring path = relative.empty() ? key.SubPath() : key.SubPath() + L"\\" + relative;
     wchar_t text[256] = {};
@@ -21,23 +21,24 @@ std::wstring ReadString(const TTestKey& key, const std::wstring& relative, const
     return text;
 }
 
-HKEY OpenThrough(IRegAccess* reg, const TTestKey& key, const std::wstring& relative = {})
+HKEY OpenThrough(IRegAccess *reg, const TTestKey &key, const std::wstring &relative = {})
 {
     const std::wstring path = relative.empty() ? key.SubPath() : key.SubPath() + L"\\" + relative;
     HKEY handle = nullptr;
-    EXPECT_EQ(reg->RegOpenKeyEx(HKEY_CURRENT_USER, path.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &handle),
-              ERROR_SUCCESS);
+    EXPECT_EQ(
+        reg->RegOpenKeyEx(HKEY_CURRENT_USER, path.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &handle),
+        ERROR_SUCCESS);
     return handle;
 }
 
-void SetThrough(IRegAccess* reg, HKEY key, const std::wstring& name, const std::wstring& text)
+void SetThrough(IRegAccess *reg, HKEY key, const std::wstring &name, const std::wstring &text)
 {
-    EXPECT_EQ(reg->RegSetValueEx(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+    EXPECT_EQ(reg->RegSetValueEx(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
                                  static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))),
               ERROR_SUCCESS);
 }
 
-std::wstring Sddl(HKEY root, const std::wstring& path)
+std::wstring Sddl(HKEY root, const std::wstring &path)
 {
     HKEY key = nullptr;
     if (RegOpenKeyExW(root, path.c_str(), 0, READ_CONTROL | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) {
@@ -47,10 +48,9 @@ std::wstring Sddl(HKEY root, const std::wstring& path)
     DWORD size = sizeof(descriptor);
     RegGetKeySecurity(key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor, &size);
     RegCloseKey(key);
-    wchar_t* text = nullptr;
-    ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
-                                                         OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text,
-                                                         nullptr);
+    wchar_t *text = nullptr;
+    ConvertSecurityDescriptorToStringSecurityDescriptorW(
+        descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr);
     std::wstring result = text ? text : L"<unreadable>";
     LocalFree(text);
     return result;
@@ -74,7 +74,8 @@ TEST(BackvaultSession, LaterEditIsAConflictLeftAloneUntilOverwriteIsAsked)
     // Data without its terminator, followed by a zero: the registry adds one; a restore
     // must still recognise the value as the session left it.
     const wchar_t unterminated[] = {L'x', L'y', 0};
-    EXPECT_EQ(backvault.reg()->RegSetValueEx(handle, L"Short", 0, REG_SZ, reinterpret_cast<const BYTE*>(unterminated),
+    EXPECT_EQ(backvault.reg()->RegSetValueEx(handle, L"Short", 0, REG_SZ,
+                                             reinterpret_cast<const BYTE *>(unterminated),
                                              2 * sizeof(wchar_t)),
               ERROR_SUCCESS);
     backvault.reg()->RegCloseKey(handle);
@@ -99,7 +100,8 @@ TEST(BackvaultSession, LaterEditIsAConflictLeftAloneUntilOverwriteIsAsked)
 
     // Again: the conflict is still reported, everything else is in place already.
     EXPECT_EQ(backvault.Restore(id, false, report), S_FALSE) << report;
-    EXPECT_NE(report.find(L"Restored: 0, already in place: 4, conflicts left as they are: 1"), std::wstring::npos)
+    EXPECT_NE(report.find(L"Restored: 0, already in place: 4, conflicts left as they are: 1"),
+              std::wstring::npos)
         << report;
 
     // Overwriting puts the recorded state back; a further restore finds nothing to do.
@@ -107,7 +109,8 @@ TEST(BackvaultSession, LaterEditIsAConflictLeftAloneUntilOverwriteIsAsked)
     EXPECT_EQ(ReadString(key, {}, L"Edited later"), L"original a");
     EXPECT_NE(report.find(L"was changed after the session; overwritten."), std::wstring::npos) << report;
     EXPECT_EQ(backvault.Restore(id, false, report), S_OK) << report;
-    EXPECT_NE(report.find(L"Restored: 0, already in place: 5, conflicts left as they are: 0"), std::wstring::npos)
+    EXPECT_NE(report.find(L"Restored: 0, already in place: 5, conflicts left as they are: 0"),
+              std::wstring::npos)
         << report;
 }
 
@@ -123,14 +126,16 @@ TEST(BackvaultSession, KeysTheSessionCreatedAreRemovedWhileEmpty)
     HKEY created = nullptr;
     DWORD disposition = 0;
     ASSERT_EQ(backvault.reg()->RegCreateKeyEx(handle, L"New\\Deeper\\Deepest", 0, nullptr, 0,
-                                              KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &created, &disposition),
+                                              KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &created,
+                                              &disposition),
               ERROR_SUCCESS);
     EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
     SetThrough(backvault.reg(), created, L"Value", L"in a new key");
     backvault.reg()->RegCloseKey(created);
     HKEY existing = nullptr;
-    ASSERT_EQ(backvault.reg()->RegCreateKeyEx(handle, L"Existing", 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
-                                              nullptr, &existing, &disposition),
+    ASSERT_EQ(backvault.reg()->RegCreateKeyEx(handle, L"Existing", 0, nullptr, 0,
+                                              KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &existing,
+                                              &disposition),
               ERROR_SUCCESS);
     EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
     backvault.reg()->RegCloseKey(existing);
@@ -163,7 +168,8 @@ TEST(BackvaultSession, OwnerAndPermissionsChangedBeforeADeletionComeBack)
     // An access list of the key's own, protected from inheritance, with a deny entry.
     PSECURITY_DESCRIPTOR original = nullptr;
     ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
-        L"D:P(D;;KA;;;AN)(A;;KA;;;BA)(A;;KA;;;SY)(A;;KR;;;WD)(A;;KA;;;CO)", SDDL_REVISION_1, &original, nullptr));
+        L"D:P(D;;KA;;;AN)(A;;KA;;;BA)(A;;KA;;;SY)(A;;KR;;;WD)(A;;KA;;;CO)", SDDL_REVISION_1, &original,
+        nullptr));
     {
         HKEY locked = nullptr;
         RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &locked);
@@ -178,8 +184,8 @@ TEST(BackvaultSession, OwnerAndPermissionsChangedBeforeADeletionComeBack)
     const std::wstring id = backvault.Begin();
     HKEY handle = OpenThrough(backvault.reg(), key, L"Locked");
     PSECURITY_DESCRIPTOR open = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;KA;;;WD)", SDDL_REVISION_1, &open,
-                                                                     nullptr));
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;KA;;;WD)", SDDL_REVISION_1,
+                                                                     &open, nullptr));
     EXPECT_EQ(backvault.reg()->RegSetKeySecurity(handle, DACL_SECURITY_INFORMATION, open), ERROR_SUCCESS);
     LocalFree(open);
     EXPECT_EQ(backvault.reg()->RegDeleteValue(handle, L"Value"), ERROR_SUCCESS);
@@ -194,7 +200,8 @@ TEST(BackvaultSession, OwnerAndPermissionsChangedBeforeADeletionComeBack)
     EXPECT_EQ(backvault.Restore(id, false, report), S_OK) << report;
     EXPECT_EQ(Sddl(HKEY_CURRENT_USER, path), before) << report;
     EXPECT_EQ(ReadString(key, L"Locked", L"Value"), L"data");
-    EXPECT_NE(report.find(L"Restored the owner and permissions of HKEY_CURRENT_USER\\" + path), std::wstring::npos)
+    EXPECT_NE(report.find(L"Restored the owner and permissions of HKEY_CURRENT_USER\\" + path),
+              std::wstring::npos)
         << report;
     EXPECT_EQ(backvault.Restore(id, false, report), S_OK) << report;
     EXPECT_NE(report.find(L"Restored: 0,"), std::wstring::npos) << report;
@@ -272,11 +279,12 @@ TEST(BackvaultSession, RefusesWhatItCannotDoSafely)
 
     // A change through a handle the library did not open cannot be recorded: not made.
     HKEY foreign = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, key.SubPath().c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &foreign),
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, key.SubPath().c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
+                            &foreign),
               ERROR_SUCCESS);
     const wchar_t data[] = L"changed";
-    EXPECT_EQ(backvault.reg()->RegSetValueEx(foreign, L"Value", 0, REG_SZ, reinterpret_cast<const BYTE*>(data),
-                                             sizeof(data)),
+    EXPECT_EQ(backvault.reg()->RegSetValueEx(foreign, L"Value", 0, REG_SZ,
+                                             reinterpret_cast<const BYTE *>(data), sizeof(data)),
               ERROR_INVALID_HANDLE);
     EXPECT_EQ(backvault.reg()->RegDeleteValue(foreign, L"Value"), ERROR_INVALID_HANDLE);
     RegCloseKey(foreign);
@@ -286,7 +294,7 @@ TEST(BackvaultSession, RefusesWhatItCannotDoSafely)
     EXPECT_EQ(backvault->EndSession(TRUE), 0) << "no session is open";
 
     // Identifiers never become paths outside the storage folder.
-    for (const wchar_t* bad : {L"..\\..\\Windows", L"", L"20240101-000000-zzzz", L"..", L"C:\\x"}) {
+    for (const wchar_t *bad : {L"..\\..\\Windows", L"", L"20240101-000000-zzzz", L"..", L"C:\\x"}) {
         EXPECT_EQ(backvault.Restore(bad, false, report), HRESULT_FROM_WIN32(ERROR_INVALID_PARAMETER))
             << std::wstring(bad).size();
         EXPECT_EQ(backvault->DeleteSession(bad), HRESULT_FROM_WIN32(ERROR_INVALID_PARAMETER));
@@ -350,5 +358,5 @@ TEST(BackvaultSession, WithoutASessionChangesAreMadeAndNotRecorded)
     EXPECT_EQ(backvault->GetSessionCount(), 0);
 }
 
-}  // namespace
-}  // namespace tidyhive::testing
+} // namespace
+} // namespace tidyhive::testing

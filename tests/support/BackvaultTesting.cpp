@@ -6,9 +6,9 @@
 namespace tidyhive::testing {
 namespace {
 
-using GetInstanceFn = IUnknown*(WINAPI*)(const char*, LONG);
+using GetInstanceFn = IUnknown *(WINAPI *)(const char *, LONG);
 
-std::wstring Hex(const uint8_t* data, size_t size)
+std::wstring Hex(const uint8_t *data, size_t size)
 {
     static const wchar_t digits[] = L"0123456789abcdef";
     std::wstring text;
@@ -20,20 +20,20 @@ std::wstring Hex(const uint8_t* data, size_t size)
     return text;
 }
 
-std::vector<uint8_t> Utf16(const std::wstring& text, bool terminator = true)
+std::vector<uint8_t> Utf16(const std::wstring &text, bool terminator = true)
 {
-    const auto* begin = reinterpret_cast<const uint8_t*>(text.c_str());
+    const auto *begin = reinterpret_cast<const uint8_t *>(text.c_str());
     return std::vector<uint8_t>(begin, begin + (text.size() + (terminator ? 1 : 0)) * sizeof(wchar_t));
 }
 
-void DumpKey(HKEY key, REGSAM view, const std::wstring& indent, bool withClasses, std::wstring& out)
+void DumpKey(HKEY key, REGSAM view, const std::wstring &indent, bool withClasses, std::wstring &out)
 {
     wchar_t keyClass[1024] = {};
     DWORD classLength = 1024;
     DWORD subkeys = 0;
     DWORD values = 0;
-    RegQueryInfoKeyW(key, keyClass, &classLength, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
-                     nullptr, nullptr);
+    RegQueryInfoKeyW(key, keyClass, &classLength, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                     nullptr, nullptr, nullptr);
     if (withClasses && classLength) {
         out += indent + L"class=" + std::wstring(keyClass, classLength) + L"\n";
     }
@@ -55,13 +55,15 @@ void DumpKey(HKEY key, REGSAM view, const std::wstring& indent, bool withClasses
         const std::wstring valueName(name, nameLength);
         RegQueryValueExW(key, valueName.c_str(), nullptr, &type, data.data(), &got);
         wchar_t header[64] = {};
-        swprintf(header, 64, L" type=%x size=%lu ", static_cast<unsigned>(type), static_cast<unsigned long>(got));
-        lines.push_back({valueName, indent + L"value \"" + valueName + L"\"" + header + Hex(data.data(), got) + L"\n"});
+        swprintf(header, 64, L" type=%x size=%lu ", static_cast<unsigned>(type),
+                 static_cast<unsigned long>(got));
+        lines.push_back(
+            {valueName, indent + L"value \"" + valueName + L"\"" + header + Hex(data.data(), got) + L"\n"});
     }
-    std::sort(lines.begin(), lines.end(), [](const TValue& a, const TValue& b) {
+    std::sort(lines.begin(), lines.end(), [](const TValue &a, const TValue &b) {
         return CompareStringOrdinal(a.name.c_str(), -1, b.name.c_str(), -1, TRUE) == CSTR_LESS_THAN;
     });
-    for (const TValue& line : lines) {
+    for (const TValue &line : lines) {
         out += line.line;
     }
     std::vector<std::wstring> names;
@@ -73,10 +75,10 @@ void DumpKey(HKEY key, REGSAM view, const std::wstring& indent, bool withClasses
         }
         names.emplace_back(name, length);
     }
-    std::sort(names.begin(), names.end(), [](const std::wstring& a, const std::wstring& b) {
+    std::sort(names.begin(), names.end(), [](const std::wstring &a, const std::wstring &b) {
         return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_LESS_THAN;
     });
-    for (const std::wstring& name : names) {
+    for (const std::wstring &name : names) {
         HKEY child = nullptr;
         out += indent + L"key \"" + name + L"\"\n";
         if (RegOpenKeyExW(key, name.c_str(), 0, KEY_READ | view, &child) == ERROR_SUCCESS) {
@@ -88,7 +90,7 @@ void DumpKey(HKEY key, REGSAM view, const std::wstring& indent, bool withClasses
     (void)values;
 }
 
-void SetValue(HKEY key, const TTestValue& value)
+void SetValue(HKEY key, const TTestValue &value)
 {
     // Guards around the data keep RegSetValueEx from adding a terminator to odd strings.
     std::vector<uint8_t> guarded(value.data.size() + 4, 0xFF);
@@ -100,10 +102,10 @@ void SetValue(HKEY key, const TTestValue& value)
     }
 }
 
-HKEY CreateKey(HKEY root, const std::wstring& path, REGSAM view, const wchar_t* keyClass)
+HKEY CreateKey(HKEY root, const std::wstring &path, REGSAM view, const wchar_t *keyClass)
 {
     HKEY key = nullptr;
-    const LONG status = RegCreateKeyExW(root, path.c_str(), 0, const_cast<wchar_t*>(keyClass), 0,
+    const LONG status = RegCreateKeyExW(root, path.c_str(), 0, const_cast<wchar_t *>(keyClass), 0,
                                         KEY_ALL_ACCESS | view, nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS) {
         throw std::runtime_error("cannot create a test key: error " + std::to_string(status));
@@ -111,9 +113,9 @@ HKEY CreateKey(HKEY root, const std::wstring& path, REGSAM view, const wchar_t* 
     return key;
 }
 
-}  // namespace
+} // namespace
 
-TBackvaultInstance::TBackvaultInstance(const std::wstring& storageFolder)
+TBackvaultInstance::TBackvaultInstance(const std::wstring &storageFolder)
 {
     HMODULE library = LoadLibraryW(L"Backvault.dll");
     if (!library) {
@@ -123,8 +125,9 @@ TBackvaultInstance::TBackvaultInstance(const std::wstring& storageFolder)
     if (!getInstance) {
         throw std::runtime_error("Backvault.dll has no GetInstance export");
     }
-    IUnknown* instance = getInstance(kBackvaultInstanceId, 0);
-    if (!instance || FAILED(instance->QueryInterface(IID_IBackvault, reinterpret_cast<void**>(&backvault_)))) {
+    IUnknown *instance = getInstance(kBackvaultInstanceId, 0);
+    if (!instance ||
+        FAILED(instance->QueryInterface(IID_IBackvault, reinterpret_cast<void **>(&backvault_)))) {
         throw std::runtime_error("Backvault.dll answered no IBackvault");
     }
     instance->Release();
@@ -146,7 +149,7 @@ TBackvaultInstance::~TBackvaultInstance()
     backvault_->Release();
 }
 
-std::wstring TBackvaultInstance::Begin(const std::wstring& title)
+std::wstring TBackvaultInstance::Begin(const std::wstring &title)
 {
     BSTR id = nullptr;
     if (!backvault_->BeginSession(title.c_str(), L"Registry Cleaner", &id)) {
@@ -157,7 +160,7 @@ std::wstring TBackvaultInstance::Begin(const std::wstring& title)
     return text;
 }
 
-HRESULT TBackvaultInstance::Restore(const std::wstring& id, bool overwrite, std::wstring& report) const
+HRESULT TBackvaultInstance::Restore(const std::wstring &id, bool overwrite, std::wstring &report) const
 {
     BSTR text = nullptr;
     const HRESULT status = backvault_->RestoreSession(id.c_str(), overwrite ? TRUE : FALSE, &text);
@@ -190,14 +193,14 @@ TKeyTreeGuard::~TKeyTreeGuard()
     }
 }
 
-std::vector<TTestValue> AllKindsOfValues(const std::wstring& salt)
+std::vector<TTestValue> AllKindsOfValues(const std::wstring &salt)
 {
     std::vector<uint8_t> large(100 * 1024);
     uint32_t state = 2166136261u;
     for (const wchar_t c : salt) {
         state = (state ^ c) * 16777619u;
     }
-    for (uint8_t& byte : large) {
+    for (uint8_t &byte : large) {
         state = state * 1664525u + 1013904223u;
         byte = static_cast<uint8_t>(state >> 24);
     }
@@ -217,12 +220,14 @@ std::vector<TTestValue> AllKindsOfValues(const std::wstring& salt)
         {L"Binary", REG_BINARY, {0x00, 0x01, 0xFE, 0xFF, 0x00}},
         {L"Empty binary", REG_BINARY, {}},
         {L"Large binary", REG_BINARY, large},
-        {L"Dword", REG_DWORD, std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(&dword),
-                                                   reinterpret_cast<const uint8_t*>(&dword) + 4)},
+        {L"Dword", REG_DWORD,
+         std::vector<uint8_t>(reinterpret_cast<const uint8_t *>(&dword),
+                              reinterpret_cast<const uint8_t *>(&dword) + 4)},
         {L"Short dword", REG_DWORD, {0x01, 0x02}},
         {L"Big endian", REG_DWORD_BIG_ENDIAN, {0x12, 0x34, 0x56, 0x78}},
-        {L"Qword", REG_QWORD, std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(&qword),
-                                                   reinterpret_cast<const uint8_t*>(&qword) + 8)},
+        {L"Qword", REG_QWORD,
+         std::vector<uint8_t>(reinterpret_cast<const uint8_t *>(&qword),
+                              reinterpret_cast<const uint8_t *>(&qword) + 8)},
         {L"Multi", REG_MULTI_SZ, multi},
         {L"None", REG_NONE, {0x42, 0x43}},
         {L"Resource list", REG_RESOURCE_LIST, {0x01, 0x00, 0x00, 0x00}},
@@ -233,11 +238,11 @@ std::vector<TTestValue> AllKindsOfValues(const std::wstring& salt)
     };
 }
 
-void CreateTestTree(HKEY root, const std::wstring& path, REGSAM view, const std::wstring& salt,
-                    const TTreeOptions& options)
+void CreateTestTree(HKEY root, const std::wstring &path, REGSAM view, const std::wstring &salt,
+                    const TTreeOptions &options)
 {
     HKEY top = CreateKey(root, path, view, options.classes ? L"TopClass" : nullptr);
-    for (const TTestValue& value : AllKindsOfValues(salt)) {
+    for (const TTestValue &value : AllKindsOfValues(salt)) {
         if (!options.oddStrings && value.type == REG_SZ && value.data.empty()) {
             continue;
         }
@@ -267,7 +272,7 @@ void CreateTestTree(HKEY root, const std::wstring& path, REGSAM view, const std:
     RegCloseKey(top);
 }
 
-std::wstring DumpTree(HKEY root, const std::wstring& path, REGSAM view, bool withClasses)
+std::wstring DumpTree(HKEY root, const std::wstring &path, REGSAM view, bool withClasses)
 {
     HKEY key = nullptr;
     if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) {
@@ -279,7 +284,7 @@ std::wstring DumpTree(HKEY root, const std::wstring& path, REGSAM view, bool wit
     return out;
 }
 
-bool DeleteLikeEngine(IRegAccess* access, HKEY base, const std::wstring& path, REGSAM sam)
+bool DeleteLikeEngine(IRegAccess *access, HKEY base, const std::wstring &path, REGSAM sam)
 {
     HKEY key = nullptr;
     bool valuesDeleted = true;
@@ -301,12 +306,13 @@ bool DeleteLikeEngine(IRegAccess* access, HKEY base, const std::wstring& path, R
             for (DWORD index = 0;; ++index) {
                 wchar_t name[16384] = {};
                 DWORD length = 16384;
-                if (RegEnumValueW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+                if (RegEnumValueW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+                    ERROR_SUCCESS) {
                     break;
                 }
                 names.emplace_back(name, length);
             }
-            for (const std::wstring& name : names) {
+            for (const std::wstring &name : names) {
                 if (access->RegDeleteValue(key, name.c_str()) != ERROR_SUCCESS) {
                     valuesDeleted = false;
                     break;
@@ -321,13 +327,14 @@ bool DeleteLikeEngine(IRegAccess* access, HKEY base, const std::wstring& path, R
     return access->RegDeleteKeyEx(base, path.c_str(), sam & 0x300, 0) == ERROR_SUCCESS;
 }
 
-int RunProcess(const std::wstring& commandLine, DWORD timeoutMs)
+int RunProcess(const std::wstring &commandLine, DWORD timeoutMs)
 {
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
     std::wstring line = commandLine;
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
         return -1;
     }
     DWORD code = static_cast<DWORD>(-1);
@@ -341,7 +348,7 @@ int RunProcess(const std::wstring& commandLine, DWORD timeoutMs)
     return static_cast<int>(code);
 }
 
-int RunCaptured(const std::wstring& commandLine, std::string& output, DWORD timeoutMs)
+int RunCaptured(const std::wstring &commandLine, std::string &output, DWORD timeoutMs)
 {
     output.clear();
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
@@ -381,7 +388,7 @@ int RunCaptured(const std::wstring& commandLine, std::string& output, DWORD time
     return static_cast<int>(code);
 }
 
-std::wstring FromUtf8(const std::string& text)
+std::wstring FromUtf8(const std::string &text)
 {
     if (text.empty()) {
         return {};
@@ -400,10 +407,10 @@ std::wstring ExecutableFolder()
     return folder.substr(0, folder.find_last_of(L'\\') + 1);
 }
 
-std::vector<uint8_t> ReadFileBytes(const std::wstring& path)
+std::vector<uint8_t> ReadFileBytes(const std::wstring &path)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              0, nullptr);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return {};
     }
@@ -419,9 +426,9 @@ std::vector<uint8_t> ReadFileBytes(const std::wstring& path)
     return bytes;
 }
 
-std::wstring ToHex(const std::vector<uint8_t>& bytes, size_t limit)
+std::wstring ToHex(const std::vector<uint8_t> &bytes, size_t limit)
 {
     return Hex(bytes.data(), std::min(bytes.size(), limit)) + (bytes.size() > limit ? L"..." : L"");
 }
 
-}  // namespace tidyhive::testing
+} // namespace tidyhive::testing
