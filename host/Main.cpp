@@ -1,9 +1,11 @@
-// tidyhive.exe: the console host. It uses only the public header and the engine's export.
+// tidyhive.exe: the console host. It uses only the public headers, the engine's export and,
+// for backup sessions, Backvault.dll's own "GetInstance".
 #include "host/Console.h"
 #include "host/CategoryNames.h"
 #include "host/Engine.h"
 #include "host/IgnoreCommand.h"
 #include "host/ScanCommand.h"
+#include "host/SessionCommands.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -38,6 +40,15 @@ constexpr wchar_t kUsage[] =
     L"               below it) in that category's scans.\n"
     L"  ignore remove CATEGORY INDEX\n"
     L"               Remove an item (its index as 'ignore list' shows it).\n"
+    L"  sessions     List the backup sessions, newest first: identifier, start and end time,\n"
+    L"               number of changes, state ('complete', 'incomplete' after a crash, or\n"
+    L"               'damaged') and title.\n"
+    L"  restore ID [--overwrite]\n"
+    L"               Undo backup session ID and say what was restored. A value changed again\n"
+    L"               since the session is a conflict and stays as it is unless --overwrite is\n"
+    L"               given. Exit code 3 when conflicts were left, 1 when something failed.\n"
+    L"  export ID FILE\n"
+    L"               Write a regedit file that re-creates what session ID removed.\n"
     L"  --help       Show this help.\n";
 
 int ListCategories(const Args &args)
@@ -83,6 +94,9 @@ int wmain(int argc, wchar_t **argv)
         {L"categories", ListCategories},
         {L"scan", ScanCommand},
         {L"ignore", IgnoreCommand},
+        {L"sessions", ListSessionsCommand},
+        {L"restore", RestoreSessionCommand},
+        {L"export", ExportSessionCommand},
     };
     const auto command = commands.find(args.front());
     if (command == commands.end()) {
