@@ -80,7 +80,7 @@ public:
     }
     BOOL STDMETHODCALLTYPE IsSessionOpen() override { return open_ > 0; }
     HRESULT STDMETHODCALLTYPE SetStorageFolder(LPCWSTR) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Reserved17() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE FindSession(LPCWSTR, BackvaultSessionInfo*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Reserved18() override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Reserved19() override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Reserved20() override { return E_NOTIMPL; }

@@ -85,7 +85,7 @@ TEST_F(DocuframeTest, OpeningAReportLeavesAnExistingFileAloneUntilItChanges)
 {
     folder_.AddFile(L"tidyhive.xml", "<old/>");
     Open();
-    EXPECT_EQ(ReadFileBytes(fileName_), "<old/>");
+    EXPECT_EQ(ReadFileText(fileName_), "<old/>");
     writer_->Reset();
     EXPECT_EQ(FileTree(), L"report");
 }
@@ -167,7 +167,7 @@ TEST_F(DocuframeTest, WritesTheEngineSectionsWithEveryTextIntact)
                           Element(L"summary", {{L"problemsFixed", L"10"}, {L"performanceBoost", L"0"}})})});
     EXPECT_EQ(FileTree(), Describe(expected));
 
-    const std::string bytes = ReadFileBytes(fileName_);
+    const std::string bytes = ReadFileText(fileName_);
     EXPECT_EQ(bytes.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>", 0), 0u) << bytes.substr(0, 60);
     EXPECT_NE(bytes.find("\xE6\x97\xA5\xE6\x9C\xAC"), std::string::npos)
         << "non-ASCII text is stored as UTF-8";

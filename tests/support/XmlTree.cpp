@@ -103,7 +103,7 @@ void AppendShown(std::wstring &out, const std::wstring &text)
 
 } // namespace
 
-std::string ReadFileBytes(const std::wstring &path)
+std::string ReadFileText(const std::wstring &path)
 {
     HANDLE file =
         CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -169,7 +169,7 @@ TXmlNode ParseXml(const std::string &bytes)
 
 TXmlNode ParseXmlFile(const std::wstring &path)
 {
-    return ParseXml(ReadFileBytes(path));
+    return ParseXml(ReadFileText(path));
 }
 
 std::wstring Describe(const TXmlNode &node)

@@ -15,7 +15,7 @@ struct TXmlNode {
 };
 
 // The file's bytes, read with every sharing mode so that a writer may hold it open.
-std::string ReadFileBytes(const std::wstring &path);
+std::string ReadFileText(const std::wstring &path);
 
 // Parses a whole UTF-8 document. Throws std::runtime_error carrying the parser's reason
 // and position when the document is not well-formed (or not valid UTF-8).
