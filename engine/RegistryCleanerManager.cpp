@@ -5,12 +5,16 @@
 #include "engine/BoundaryGuard.h"
 #include "engine/EventManager.h"
 #include "engine/RegistryCleanerOptions.h"
+#include "scan/CategoryScannerManager.h"
+#include "scan/DetectedProblemKeys.h"
 
 namespace tidyhive {
 
 TRegistryCleanerManager::TRegistryCleanerManager()
     : categories_(std::make_unique<TCategoryCollection>()), ignoreLists_(std::make_unique<TIgnoreListCollection>())
 {
+    scanManager_ = std::make_unique<TCategoryScannerManager>(categories_.get());
+    BindTaskHooks(*scanManager_);
     ignoreLists_->ClearAll();
     categories_->SetIgnoreLists(ignoreLists_.get());
     // A damaged file is kept aside and the lists start empty: the root is always created.
@@ -21,7 +25,40 @@ TRegistryCleanerManager::TRegistryCleanerManager()
     }
 }
 
-TRegistryCleanerManager::~TRegistryCleanerManager() = default;
+TRegistryCleanerManager::~TRegistryCleanerManager()
+{
+    scanManager_.reset();  // stops its worker and waits for it
+}
+
+void TRegistryCleanerManager::BindTaskHooks(TTask& task)
+{
+    task.OnCanStart = [this](TTask* sender) { return CanStartTask(sender); };
+    task.OnStarted = [this](TTask* sender) { TaskStarted(sender); };
+    task.OnFinished = [this](TTask* sender) { TaskEnded(sender); };
+    task.OnStopped = [this](TTask* sender) { TaskEnded(sender); };
+}
+
+bool TRegistryCleanerManager::CanStartTask(TTask*) const
+{
+    return runningTask_ == rtNone;
+}
+
+void TRegistryCleanerManager::TaskStarted(TTask* sender)
+{
+    if (sender == scanManager_.get()) {
+        runningTask_ = rtScan;
+        TLogManager::Instance().BeginReport();
+    } else {
+        runningTask_ = rtClean;
+    }
+    categories_->SetLocked(true);
+}
+
+void TRegistryCleanerManager::TaskEnded(TTask*)
+{
+    runningTask_ = rtNone;
+    categories_->SetLocked(false);
+}
 
 void STDMETHODCALLTYPE TRegistryCleanerManager::Free()
 {
@@ -30,7 +67,7 @@ void STDMETHODCALLTYPE TRegistryCleanerManager::Free()
 
 IScanTask* STDMETHODCALLTYPE TRegistryCleanerManager::GetScanManager()
 {
-    return nullptr;
+    return scanManager_->AsInterface();
 }
 
 ICleanTask* STDMETHODCALLTYPE TRegistryCleanerManager::GetCleanerManager()
@@ -59,9 +96,10 @@ ICategoryCollection* STDMETHODCALLTYPE TRegistryCleanerManager::GetCategories()
     return categories_.get();
 }
 
-IDetectedProblemKeysCollection* STDMETHODCALLTYPE TRegistryCleanerManager::GetDetectedKeys(TCategoryType)
+IDetectedProblemKeysCollection* STDMETHODCALLTYPE TRegistryCleanerManager::GetDetectedKeys(TCategoryType type)
 {
-    return nullptr;
+    TBaseCategoryScanner* scanner = categories_->ScannerOfType(type);
+    return scanner ? &scanner->Problems() : nullptr;
 }
 
 IRegistryCleanerOptions* STDMETHODCALLTYPE TRegistryCleanerManager::GetOptions()

@@ -9,6 +9,8 @@
 namespace tidyhive {
 
 class TIgnoreListCollection;
+class TCategoryScannerManager;
+class TTask;
 
 class TRegistryCleanerManager : public TCommonInterfacedObject<IRegistryCleanerManager> {
 public:
@@ -35,6 +37,14 @@ private:
     volatile BYTE runningTask_ = rtNone;
     std::unique_ptr<TCategoryCollection> categories_;
     std::unique_ptr<TIgnoreListCollection> ignoreLists_;
+    // Declared last: destroyed first, stopping its worker before what it walks goes away.
+    std::unique_ptr<TCategoryScannerManager> scanManager_;
+
+    // Task arbitration: at most one task runs, and the collection is fixed meanwhile.
+    void BindTaskHooks(TTask& task);
+    bool CanStartTask(TTask* sender) const;
+    void TaskStarted(TTask* sender);
+    void TaskEnded(TTask* sender);
 };
 
 }  // namespace tidyhive

@@ -3,11 +3,13 @@
 #include "clean/DefaultIgnoreLists.h"
 #include "clean/IgnoreList.h"
 #include "engine/BoundaryGuard.h"
+#include "scan/DetectedProblemKeys.h"
 
 namespace tidyhive {
 
 TBaseCategoryScanner::TBaseCategoryScanner(const TCategoryDescriptor& descriptor)
-    : descriptor_(descriptor), defaultIgnoreList_(std::make_unique<TIgnoreList>())
+    : descriptor_(descriptor), defaultIgnoreList_(std::make_unique<TIgnoreList>()),
+      problems_(std::make_unique<TDetectedProblemKeysCollection>(descriptor.type))
 {
     LoadDefaultIgnoreList(descriptor_.type, *defaultIgnoreList_);
 }

@@ -10,6 +10,7 @@
 namespace tidyhive {
 
 class TIgnoreList;
+class TDetectedProblemKeysCollection;
 
 class TBaseCategoryScanner : public TCommonInterfacedObject<ICategoryScanner> {
 public:
@@ -28,6 +29,17 @@ public:
     void SetUserIgnoreList(TIgnoreList* list) { userIgnoreList_ = list; }
     TIgnoreList* UserIgnoreList() const { return userIgnoreList_; }
     TIgnoreList& DefaultIgnoreList() const { return *defaultIgnoreList_; }
+    // What the scan manager uses: the counting and validating passes, live counters, the
+    // problems found, and the entry being scanned.
+    virtual int GetTotalValuesCount() { return 0; }
+    virtual void Scan() {}
+    int KeysScanned() const { return keysScanned_; }
+    int ValuesScanned() const { return valuesScanned_; }
+    int ValuesIgnored() const { return valuesIgnored_; }
+    TDetectedProblemKeysCollection& Problems() { return *problems_; }
+    std::wstring CurrentKey() { return {}; }
+    std::wstring CurrentItemDescription() { return {}; }
+
     // Covered by the built-in list, or else by the user's list.
     virtual bool IsIgnored(const std::wstring& key, const std::wstring& value);
 
@@ -35,6 +47,10 @@ private:
     const TCategoryDescriptor& descriptor_;
     TIgnoreList* userIgnoreList_ = nullptr;
     std::unique_ptr<TIgnoreList> defaultIgnoreList_;
+    std::unique_ptr<TDetectedProblemKeysCollection> problems_;
+    int keysScanned_ = 0;
+    int valuesScanned_ = 0;
+    int valuesIgnored_ = 0;
 };
 
 }  // namespace tidyhive

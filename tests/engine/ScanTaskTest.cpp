@@ -1,0 +1,108 @@
+// The scan task and the root's task arbitration, driven through the export as a host does,
+// with the host's message loop on this thread.
+#include "tests/support/EngineLibrary.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace tidyhive {
+namespace {
+
+using testing::TEngineLibrary;
+using testing::TRootOwner;
+
+class TRecordingListener : public IEventListener {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override
+    {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    void STDMETHODCALLTYPE HandleEvent(BYTE kind) override
+    {
+        kinds.push_back(kind);
+        threads.push_back(GetCurrentThreadId());
+    }
+    std::vector<BYTE> kinds;
+    std::vector<DWORD> threads;
+};
+
+// Serves the host's messages until the condition holds or the time runs out.
+template <class Condition> bool PumpUntil(Condition condition, DWORD timeoutMs = 20000)
+{
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    while (!condition()) {
+        if (GetTickCount64() > end) {
+            return false;
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageW(&message);
+        }
+    }
+    return true;
+}
+
+class ScanTaskTest : public ::testing::Test {
+protected:
+    void SetUp() override { root->GetEventManager()->Subscribe(&listener, 0xFF); }
+    void TearDown() override { root->GetEventManager()->Unsubscribe(&listener); }
+
+    TEngineLibrary library;
+    TRootOwner root{library.CreateRoot()};
+    TRecordingListener listener;
+};
+
+TEST_F(ScanTaskTest, EmptyScanFinishesOnTheHostThreadAndReportsDone)
+{
+    IScanTask* scan = root->GetScanManager();
+    ASSERT_NE(scan, nullptr);
+    scan->Start();
+    ASSERT_TRUE(PumpUntil([&] { return listener.kinds.size() >= 2; }));
+    EXPECT_EQ(listener.kinds, (std::vector<BYTE>{ekScanStarted, ekScanFinished}));
+    EXPECT_EQ(listener.threads.back(), GetCurrentThreadId()) << "the finish is handed to the host's thread";
+    EXPECT_EQ(root->GetRunningTask(), rtNone);
+    EXPECT_EQ(testing::Take(scan->GetCurrentKey()), L"Done scanning");
+    EXPECT_EQ(scan->GetCurrentCategory(), nullptr);
+    EXPECT_EQ(scan->GetProblemsFound(), 0);
+    EXPECT_EQ(scan->GetCategoriesCount(), 0);
+    EXPECT_NE(root->GetCategories()->AddCategory(rctFonts), nullptr) << "membership is free again";
+}
+
+TEST_F(ScanTaskTest, StoppedScanDeliversOnlyTheStartAndLocksMembershipMeanwhile)
+{
+    ICategoryCollection* categories = root->GetCategories();
+    categories->AddCategory(rctFonts);
+    IScanTask* scan = root->GetScanManager();
+    scan->Start();
+    scan->Pause();
+    EXPECT_EQ(root->GetRunningTask(), rtScan);
+    EXPECT_EQ(categories->AddCategory(rctStartup), nullptr);
+    categories->RemoveCategory(rctFonts);
+    categories->Clear();
+    EXPECT_EQ(categories->GetCount(), 1) << "a running task fixes the membership";
+
+    scan->Stop();
+    PumpUntil([] { return false; }, 200);
+    EXPECT_EQ(listener.kinds, (std::vector<BYTE>{ekScanStarted}));
+    EXPECT_EQ(root->GetRunningTask(), rtNone);
+    EXPECT_NE(categories->AddCategory(rctStartup), nullptr);
+}
+
+TEST_F(ScanTaskTest, ScanTaskAnswersTheTaskInterfaceIdentifier)
+{
+    IScanTask* scan = root->GetScanManager();
+    void* object = nullptr;
+    EXPECT_EQ(scan->QueryInterface(IID_IEngineTask, &object), S_OK);
+    EXPECT_EQ(object, static_cast<IEngineTask*>(scan));
+    EXPECT_NE(root->GetScanManager(), nullptr);
+    TRootOwner other(library.CreateRoot());
+    EXPECT_NE(other->GetScanManager(), scan) << "each root has its own tasks";
+}
+
+}  // namespace
+}  // namespace tidyhive
