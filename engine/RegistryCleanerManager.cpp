@@ -1,6 +1,8 @@
 #include "engine/RegistryCleanerManager.h"
 
+#include "clean/CategoryCleanerManager.h"
 #include "clean/IgnoreListCollection.h"
+#include "clean/RestoreManager.h"
 #include "clean/LogManager.h"
 #include "engine/BoundaryGuard.h"
 #include "engine/EventManager.h"
@@ -15,6 +17,8 @@ TRegistryCleanerManager::TRegistryCleanerManager()
 {
     scanManager_ = std::make_unique<TCategoryScannerManager>(categories_.get());
     BindTaskHooks(*scanManager_);
+    cleanerManager_ = std::make_unique<TCategoryCleanerManager>(categories_.get());
+    BindTaskHooks(*cleanerManager_);
     ignoreLists_->ClearAll();
     categories_->SetIgnoreLists(ignoreLists_.get());
     // A damaged file is kept aside and the lists start empty: the root is always created.
@@ -23,11 +27,14 @@ TRegistryCleanerManager::TRegistryCleanerManager()
     } catch (const std::exception& error) {
         DebugLog::Log(L"RegistryCleanerManager - LoadIgnoreLists - " + Utf8ToWide(error.what()));
     }
+    cleanerManager_->SetIgnoreLists(ignoreLists_.get());
 }
 
 TRegistryCleanerManager::~TRegistryCleanerManager()
 {
-    scanManager_.reset();  // stops its worker and waits for it
+    // Each stops its worker and waits for it before what it walks goes away.
+    cleanerManager_.reset();
+    scanManager_.reset();
 }
 
 void TRegistryCleanerManager::BindTaskHooks(TTask& task)
@@ -47,6 +54,7 @@ void TRegistryCleanerManager::TaskStarted(TTask* sender)
 {
     if (sender == scanManager_.get()) {
         runningTask_ = rtScan;
+        cleanerManager_->ResetCounters();
         TLogManager::Instance().BeginReport();
     } else {
         runningTask_ = rtClean;
@@ -72,7 +80,7 @@ IScanTask* STDMETHODCALLTYPE TRegistryCleanerManager::GetScanManager()
 
 ICleanTask* STDMETHODCALLTYPE TRegistryCleanerManager::GetCleanerManager()
 {
-    return nullptr;
+    return cleanerManager_->AsInterface();
 }
 
 ILogManager* STDMETHODCALLTYPE TRegistryCleanerManager::GetLogManager()
@@ -115,7 +123,8 @@ IEventManager* STDMETHODCALLTYPE TRegistryCleanerManager::GetEventManager()
 
 IBackvault* STDMETHODCALLTYPE TRegistryCleanerManager::GetBackupLibrary()
 {
-    return nullptr;
+    return Guarded<IBackvault*>(L"RegistryCleanerManager - GetBackupLibrary", nullptr,
+                                [] { return TRestoreManager::Instance().Backup(); });
 }
 
 void STDMETHODCALLTYPE TRegistryCleanerManager::SaveIgnoreLists()

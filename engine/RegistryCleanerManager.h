@@ -10,6 +10,7 @@ namespace tidyhive {
 
 class TIgnoreListCollection;
 class TCategoryScannerManager;
+class TCategoryCleanerManager;
 class TTask;
 
 class TRegistryCleanerManager : public TCommonInterfacedObject<IRegistryCleanerManager> {
@@ -32,6 +33,7 @@ public:
 
     TCategoryCollection& Categories() { return *categories_; }
     TIgnoreListCollection& IgnoreLists() { return *ignoreLists_; }
+    TCategoryCleanerManager& CleanerManager() { return *cleanerManager_; }
 
 private:
     volatile BYTE runningTask_ = rtNone;
@@ -39,6 +41,7 @@ private:
     std::unique_ptr<TIgnoreListCollection> ignoreLists_;
     // Declared last: destroyed first, stopping its worker before what it walks goes away.
     std::unique_ptr<TCategoryScannerManager> scanManager_;
+    std::unique_ptr<TCategoryCleanerManager> cleanerManager_;
 
     // Task arbitration: at most one task runs, and the collection is fixed meanwhile.
     void BindTaskHooks(TTask& task);

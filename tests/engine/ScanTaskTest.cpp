@@ -104,5 +104,32 @@ TEST_F(ScanTaskTest, ScanTaskAnswersTheTaskInterfaceIdentifier)
     EXPECT_NE(other->GetScanManager(), scan) << "each root has its own tasks";
 }
 
+TEST_F(ScanTaskTest, CleanDoesNotStartWhileTheScanRuns)
+{
+    root->GetCategories()->AddCategory(rctFonts);
+    IScanTask* scan = root->GetScanManager();
+    scan->Start();
+    scan->Pause();
+    root->GetCleanerManager()->Start();
+    EXPECT_EQ(root->GetRunningTask(), rtScan);
+    scan->Stop();
+    EXPECT_EQ(root->GetRunningTask(), rtNone);
+}
+
+TEST_F(ScanTaskTest, CleanWithNothingToFixStillClosesItsSessionAndFinishes)
+{
+    ICleanTask* clean = root->GetCleanerManager();
+    ASSERT_NE(clean, nullptr);
+    ASSERT_NE(root->GetBackupLibrary(), nullptr);
+    clean->Start();
+    ASSERT_TRUE(PumpUntil([&] { return listener.kinds.size() >= 2; }));
+    EXPECT_EQ(listener.kinds, (std::vector<BYTE>{ekCleanStarted, ekCleanFinished}));
+    EXPECT_EQ(root->GetRunningTask(), rtNone);
+    EXPECT_EQ(clean->GetProblemsFixed(), 0);
+    EXPECT_EQ(clean->GetFailedToFix(), 0);
+    EXPECT_EQ(clean->GetCurrentCategoryType(), rctUndefined);
+    EXPECT_FALSE(root->GetBackupLibrary()->IsSessionOpen());
+}
+
 }  // namespace
 }  // namespace tidyhive
