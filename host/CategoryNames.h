@@ -8,8 +8,8 @@
 
 namespace tidyhive::host {
 
-const wchar_t *CategoryTypeName(TCategoryType type);
+const wchar_t* CategoryTypeName(TCategoryType type);
 // The type named (case-insensitively), or nothing for an unknown name.
-std::optional<TCategoryType> CategoryTypeFromName(const std::wstring &name);
+std::optional<TCategoryType> CategoryTypeFromName(const std::wstring& name);
 
-} // namespace tidyhive::host
+}  // namespace tidyhive::host

@@ -21,7 +21,7 @@ std::string ToUtf8(std::wstring_view text)
     return result;
 }
 
-} // namespace
+}  // namespace
 
 void Out(std::wstring_view text)
 {
@@ -50,11 +50,11 @@ bool StdoutIsTerminal()
     return GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_CHAR;
 }
 
-std::wstring TakeText(wchar_t *bstr)
+std::wstring TakeText(wchar_t* bstr)
 {
     std::wstring text = bstr ? std::wstring(bstr, SysStringLen(bstr)) : std::wstring();
     SysFreeString(bstr);
     return text;
 }
 
-} // namespace tidyhive::host
+}  // namespace tidyhive::host

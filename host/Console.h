@@ -12,6 +12,6 @@ void ErrLine(std::wstring_view text);
 bool StdoutIsTerminal();
 
 // A BSTR's text, freeing the BSTR.
-std::wstring TakeText(wchar_t *bstr);
+std::wstring TakeText(wchar_t* bstr);
 
-} // namespace tidyhive::host
+}  // namespace tidyhive::host

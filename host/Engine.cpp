@@ -33,4 +33,4 @@ bool TEngine::Open()
     return true;
 }
 
-} // namespace tidyhive::host
+}  // namespace tidyhive::host

@@ -2,8 +2,10 @@
 // for backup sessions, Backvault.dll's own "GetInstance".
 #include "host/Console.h"
 #include "host/CategoryNames.h"
+#include "host/CleanCommand.h"
 #include "host/Engine.h"
 #include "host/IgnoreCommand.h"
+#include "host/OptionsCommand.h"
 #include "host/ScanCommand.h"
 #include "host/SessionCommands.h"
 
@@ -34,6 +36,14 @@ constexpr wchar_t kUsage[] =
     L"               terminal; Ctrl+C stops the scan cleanly. Ends with a summary per\n"
     L"               category; --json prints one JSON object a line for every problem,\n"
     L"               then a {\"summary\": ...} line. Exits 0 when the scan ran.\n"
+    L"  clean [--all] [--category NAME]... [--yes] [--dry-run] [--json]\n"
+    L"               Scan as 'scan' does, list what will be fixed, ask for confirmation\n"
+    L"               (--yes: don't ask), then fix it inside one backup session and print\n"
+    L"               the outcome, the session's identifier and how to undo it.\n"
+    L"               --dry-run lists what would be fixed and changes nothing.\n"
+    L"  options      List the ten scan options with their values.\n"
+    L"  options set NAME true|false\n"
+    L"               Change one option (it is kept for later runs).\n"
     L"  ignore list  List the user's ignore lists: category, index, key, value.\n"
     L"  ignore add CATEGORY KEY [VALUE]\n"
     L"               Ignore a value of a key (no VALUE, or \"*\": the key and everything\n"
@@ -51,7 +61,7 @@ constexpr wchar_t kUsage[] =
     L"               Write a regedit file that re-creates what session ID removed.\n"
     L"  --help       Show this help.\n";
 
-int ListCategories(const Args &args)
+int ListCategories(const Args& args)
 {
     if (!args.empty()) {
         ErrLine(L"tidyhive categories: unexpected argument '" + args.front() + L"'");
@@ -62,11 +72,11 @@ int ListCategories(const Args &args)
         ErrLine(L"tidyhive: " + engine.error());
         return 1;
     }
-    ICategoryCollection *categories = engine->GetCategories();
+    ICategoryCollection* categories = engine->GetCategories();
     categories->Clear();
     categories->AddAllCategories();
     for (int type = rctClasses; type <= rctInternet; ++type) {
-        ICategoryScanner *scanner = categories->GetItemByType(static_cast<TCategoryType>(type));
+        ICategoryScanner* scanner = categories->GetItemByType(static_cast<TCategoryType>(type));
         if (!scanner) {
             continue;
         }
@@ -77,9 +87,9 @@ int ListCategories(const Args &args)
     return 0;
 }
 
-} // namespace
+}  // namespace
 
-int wmain(int argc, wchar_t **argv)
+int wmain(int argc, wchar_t** argv)
 {
     Args args(argv + 1, argv + argc);
     // The engine reads "-debug" as the first parameter itself; the host just skips it.
@@ -90,13 +100,11 @@ int wmain(int argc, wchar_t **argv)
         Out(kUsage);
         return args.empty() ? 2 : 0;
     }
-    const std::map<std::wstring, std::function<int(const Args &)>> commands = {
-        {L"categories", ListCategories},
-        {L"scan", ScanCommand},
-        {L"ignore", IgnoreCommand},
-        {L"sessions", ListSessionsCommand},
-        {L"restore", RestoreSessionCommand},
-        {L"export", ExportSessionCommand},
+    const std::map<std::wstring, std::function<int(const Args&)>> commands = {
+        {L"categories", ListCategories},     {L"scan", ScanCommand},
+        {L"ignore", IgnoreCommand},          {L"clean", CleanCommand},
+        {L"options", OptionsCommand},        {L"sessions", ListSessionsCommand},
+        {L"restore", RestoreSessionCommand}, {L"export", ExportSessionCommand},
     };
     const auto command = commands.find(args.front());
     if (command == commands.end()) {

@@ -9,7 +9,7 @@
 
 namespace tidyhive::host {
 
-bool TakeCategoryChoice(std::vector<std::wstring> &args, TCategoryChoice &choice, std::wstring &error)
+bool TakeCategoryChoice(std::vector<std::wstring>& args, TCategoryChoice& choice, std::wstring& error)
 {
     std::vector<std::wstring> rest;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -36,7 +36,7 @@ bool TakeCategoryChoice(std::vector<std::wstring> &args, TCategoryChoice &choice
     return true;
 }
 
-void ApplyCategoryChoice(ICategoryCollection *categories, const TCategoryChoice &choice)
+void ApplyCategoryChoice(ICategoryCollection* categories, const TCategoryChoice& choice)
 {
     categories->Clear();
     if (!choice.types.empty()) {
@@ -50,7 +50,7 @@ void ApplyCategoryChoice(ICategoryCollection *categories, const TCategoryChoice 
     }
 }
 
-const wchar_t *StatusName(BYTE status)
+const wchar_t* StatusName(BYTE status)
 {
     switch (status) {
     case psSkip:
@@ -64,9 +64,9 @@ const wchar_t *StatusName(BYTE status)
     }
 }
 
-std::wstring ProblemJson(TCategoryType type, IDetectedProblemKey *problem, const std::wstring &extra)
+std::wstring ProblemJson(TCategoryType type, IDetectedProblemKey* problem, const std::wstring& extra)
 {
-    IValidationAlgorithm *algorithm = problem->GetAlgorithm();
+    IValidationAlgorithm* algorithm = problem->GetAlgorithm();
     const std::wstring description =
         algorithm ? TakeText(algorithm->GetShortDescription(problem)) : std::wstring();
     return L"{\"category\": " + JsonString(CategoryTypeName(type)) + L", \"key\": " +
@@ -76,7 +76,24 @@ std::wstring ProblemJson(TCategoryType type, IDetectedProblemKey *problem, const
            L", \"status\": " + JsonString(StatusName(problem->GetStatus())) + extra + L"}";
 }
 
-int ScanCommand(const std::vector<std::wstring> &arguments)
+TaskOutcome RunScan(TEngine& engine, const TCategoryChoice& choice)
+{
+    IScanTask* scan = engine->GetScanManager();
+    ApplyCategoryChoice(engine->GetCategories(), choice);
+    const auto progress = [scan]() {
+        const LONG max = scan->GetMaxProgress();
+        const LONG done = scan->GetProgress();
+        const LONG percent = max > 0 ? std::min<LONG>(100, MulDiv(done, 100, max)) : 0;
+        ICategoryScanner* current = scan->GetCurrentCategory();
+        const std::wstring name = current ? TakeText(current->GetName()) : TakeText(scan->GetCurrentKey());
+        return L"[" + std::to_wstring(percent) + L"%] " + name + L"  keys " +
+               std::to_wstring(scan->GetKeysScanned()) + L"  problems " +
+               std::to_wstring(scan->GetProblemsFound());
+    };
+    return RunTask(engine.get(), scan, ekScanFinished, progress);
+}
+
+int ScanCommand(const std::vector<std::wstring>& arguments)
 {
     std::vector<std::wstring> args = arguments;
     TCategoryChoice choice;
@@ -86,7 +103,7 @@ int ScanCommand(const std::vector<std::wstring> &arguments)
         return 2;
     }
     bool json = false;
-    for (const std::wstring &arg : args) {
+    for (const std::wstring& arg : args) {
         if (arg == L"--json") {
             json = true;
         } else {
@@ -100,34 +117,18 @@ int ScanCommand(const std::vector<std::wstring> &arguments)
         ErrLine(L"tidyhive: " + engine.error());
         return 1;
     }
-    IScanTask *scan = engine->GetScanManager();
-    if (!scan) {
-        ErrLine(L"tidyhive scan: the engine has no scan task");
-        return 1;
-    }
-    ApplyCategoryChoice(engine->GetCategories(), choice);
-
-    const auto progress = [scan]() {
-        const LONG max = scan->GetMaxProgress();
-        const LONG done = scan->GetProgress();
-        const LONG percent = max > 0 ? std::min<LONG>(100, MulDiv(done, 100, max)) : 0;
-        ICategoryScanner *current = scan->GetCurrentCategory();
-        const std::wstring name = current ? TakeText(current->GetName()) : TakeText(scan->GetCurrentKey());
-        return L"[" + std::to_wstring(percent) + L"%] " + name + L"  keys " +
-               std::to_wstring(scan->GetKeysScanned()) + L"  problems " +
-               std::to_wstring(scan->GetProblemsFound());
-    };
-    const TaskOutcome outcome = RunTask(engine.get(), scan, ekScanFinished, progress);
+    IScanTask* scan = engine->GetScanManager();
+    const TaskOutcome outcome = RunScan(engine, choice);
     if (outcome == TaskOutcome::NotStarted) {
         ErrLine(L"tidyhive scan: the scan did not start (another task runs)");
         return 1;
     }
 
-    ICategoryCollection *categories = engine->GetCategories();
+    ICategoryCollection* categories = engine->GetCategories();
     for (LONG i = 0; i < categories->GetCount(); ++i) {
-        ICategoryScanner *scanner = categories->GetItem(i);
+        ICategoryScanner* scanner = categories->GetItem(i);
         const TCategoryType type = scanner->GetCategoryType();
-        IDetectedProblemKeysCollection *problems = engine->GetDetectedKeys(type);
+        IDetectedProblemKeysCollection* problems = engine->GetDetectedKeys(type);
         const LONG count = problems ? problems->GetCount() : 0;
         if (json) {
             for (LONG p = 0; p < count; ++p) {
@@ -159,4 +160,4 @@ int ScanCommand(const std::vector<std::wstring> &arguments)
     return 0;
 }
 
-} // namespace tidyhive::host
+}  // namespace tidyhive::host

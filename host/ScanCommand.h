@@ -10,19 +10,24 @@ namespace tidyhive::host {
 
 struct TCategoryChoice {
     bool all = false;
-    std::vector<TCategoryType> types; // empty: the default categories (or all)
+    std::vector<TCategoryType> types;  // empty: the default categories (or all)
 };
 
 // Parses --all and --category NAME (repeatable) out of args, leaving the rest.
 // Answers false with a message in error for an unknown category or a missing name.
-bool TakeCategoryChoice(std::vector<std::wstring> &args, TCategoryChoice &choice, std::wstring &error);
-void ApplyCategoryChoice(ICategoryCollection *categories, const TCategoryChoice &choice);
+bool TakeCategoryChoice(std::vector<std::wstring>& args, TCategoryChoice& choice, std::wstring& error);
+void ApplyCategoryChoice(ICategoryCollection* categories, const TCategoryChoice& choice);
 
 // The text of a problem's status as the JSON output names it.
-const wchar_t *StatusName(BYTE status);
+const wchar_t* StatusName(BYTE status);
 // One JSON line for a problem; extra fields (already formatted, with a leading comma) may follow.
-std::wstring ProblemJson(TCategoryType type, IDetectedProblemKey *problem, const std::wstring &extra = {});
+std::wstring ProblemJson(TCategoryType type, IDetectedProblemKey* problem, const std::wstring& extra = {});
 
-int ScanCommand(const std::vector<std::wstring> &args);
+class TEngine;
+enum class TaskOutcome;
+// Chooses the categories and runs a scan, with a progress line on a terminal.
+TaskOutcome RunScan(TEngine& engine, const TCategoryChoice& choice);
 
-} // namespace tidyhive::host
+int ScanCommand(const std::vector<std::wstring>& args);
+
+}  // namespace tidyhive::host

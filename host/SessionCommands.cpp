@@ -19,10 +19,10 @@ public:
         }
         // The library stays loaded: its instance lives until the process ends.
     }
-    TBackvaultLibrary(const TBackvaultLibrary &) = delete;
-    TBackvaultLibrary &operator=(const TBackvaultLibrary &) = delete;
+    TBackvaultLibrary(const TBackvaultLibrary&) = delete;
+    TBackvaultLibrary& operator=(const TBackvaultLibrary&) = delete;
 
-    bool Open(const std::wstring &command)
+    bool Open(const std::wstring& command)
     {
         HMODULE library = LoadLibraryW(L"Backvault.dll");
         if (!library) {
@@ -30,11 +30,11 @@ public:
                     std::to_wstring(GetLastError()) + L")");
             return false;
         }
-        using GetInstanceFn = IUnknown *(WINAPI *)(const char *, LONG);
+        using GetInstanceFn = IUnknown*(WINAPI*)(const char*, LONG);
         const auto getInstance = reinterpret_cast<GetInstanceFn>(GetProcAddress(library, "GetInstance"));
-        IUnknown *instance = getInstance ? getInstance(kBackvaultInstanceId, 0) : nullptr;
+        IUnknown* instance = getInstance ? getInstance(kBackvaultInstanceId, 0) : nullptr;
         if (!instance ||
-            FAILED(instance->QueryInterface(IID_IBackvault, reinterpret_cast<void **>(&backvault_)))) {
+            FAILED(instance->QueryInterface(IID_IBackvault, reinterpret_cast<void**>(&backvault_)))) {
             backvault_ = nullptr;
             ErrLine(L"tidyhive " + command + L": Backvault.dll provides no backup service");
         }
@@ -43,7 +43,7 @@ public:
         }
         return backvault_ != nullptr;
     }
-    IBackvault *operator->() const { return backvault_; }
+    IBackvault* operator->() const { return backvault_; }
 
     std::wstring LastError() const
     {
@@ -53,10 +53,10 @@ public:
     }
 
 private:
-    IBackvault *backvault_ = nullptr;
+    IBackvault* backvault_ = nullptr;
 };
 
-std::wstring LocalTime(const FILETIME &utc)
+std::wstring LocalTime(const FILETIME& utc)
 {
     if (utc.dwHighDateTime == 0 && utc.dwLowDateTime == 0) {
         return L"-";
@@ -72,7 +72,7 @@ std::wstring LocalTime(const FILETIME &utc)
     return text;
 }
 
-bool Unexpected(const std::wstring &command, const std::vector<std::wstring> &args, size_t from)
+bool Unexpected(const std::wstring& command, const std::vector<std::wstring>& args, size_t from)
 {
     if (args.size() > from) {
         ErrLine(L"tidyhive " + command + L": unexpected argument '" + args[from] + L"'");
@@ -81,9 +81,9 @@ bool Unexpected(const std::wstring &command, const std::vector<std::wstring> &ar
     return false;
 }
 
-} // namespace
+}  // namespace
 
-int ListSessionsCommand(const std::vector<std::wstring> &args)
+int ListSessionsCommand(const std::vector<std::wstring>& args)
 {
     if (Unexpected(L"sessions", args, 0)) {
         return 2;
@@ -106,7 +106,7 @@ int ListSessionsCommand(const std::vector<std::wstring> &args)
             ErrLine(L"tidyhive sessions: " + backvault.LastError());
             return 1;
         }
-        const wchar_t *state = info.damaged ? L"damaged" : (info.complete ? L"complete" : L"incomplete");
+        const wchar_t* state = info.damaged ? L"damaged" : (info.complete ? L"complete" : L"incomplete");
         OutLine(std::wstring(info.id ? info.id : L"") + L"\t" + LocalTime(info.started) + L"\t" +
                 LocalTime(info.finished) + L"\t" + std::to_wstring(info.changes) + L"\t" + state + L"\t" +
                 (info.title ? info.title : L""));
@@ -115,7 +115,7 @@ int ListSessionsCommand(const std::vector<std::wstring> &args)
     return 0;
 }
 
-int RestoreSessionCommand(const std::vector<std::wstring> &args)
+int RestoreSessionCommand(const std::vector<std::wstring>& args)
 {
     if (args.empty()) {
         ErrLine(L"tidyhive restore: which session? Usage: tidyhive restore ID [--overwrite]");
@@ -144,7 +144,7 @@ int RestoreSessionCommand(const std::vector<std::wstring> &args)
     return status == S_FALSE ? 3 : 0;
 }
 
-int ExportSessionCommand(const std::vector<std::wstring> &args)
+int ExportSessionCommand(const std::vector<std::wstring>& args)
 {
     if (args.size() < 2) {
         ErrLine(L"tidyhive export: usage: tidyhive export ID FILE");
@@ -165,4 +165,4 @@ int ExportSessionCommand(const std::vector<std::wstring> &args)
     return 0;
 }
 
-} // namespace tidyhive::host
+}  // namespace tidyhive::host

@@ -7,8 +7,8 @@
 
 namespace tidyhive::host {
 
-int ListSessionsCommand(const std::vector<std::wstring> &args);
-int RestoreSessionCommand(const std::vector<std::wstring> &args);
-int ExportSessionCommand(const std::vector<std::wstring> &args);
+int ListSessionsCommand(const std::vector<std::wstring>& args);
+int RestoreSessionCommand(const std::vector<std::wstring>& args);
+int ExportSessionCommand(const std::vector<std::wstring>& args);
 
-} // namespace tidyhive::host
+}  // namespace tidyhive::host

@@ -22,7 +22,7 @@ BOOL WINAPI OnConsoleControl(DWORD event)
 class TFinishListener : public IEventListener {
 public:
     explicit TFinishListener(BYTE kind) : kind_(kind) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **object) override
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
     {
         if (!object) {
             return E_POINTER;
@@ -53,13 +53,13 @@ void PumpMessages()
     }
 }
 
-} // namespace
+}  // namespace
 
-TaskOutcome RunTask(IRegistryCleanerManager *root, IEngineTask *task, BYTE finishedEvent,
-                    const std::function<std::wstring()> &progressLine)
+TaskOutcome RunTask(IRegistryCleanerManager* root, IEngineTask* task, BYTE finishedEvent,
+                    const std::function<std::wstring()>& progressLine)
 {
     TFinishListener listener(finishedEvent);
-    IEventManager *events = root->GetEventManager();
+    IEventManager* events = root->GetEventManager();
     events->Subscribe(&listener, EventBit(finishedEvent));
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     gInterrupted = false;
@@ -103,7 +103,7 @@ TaskOutcome RunTask(IRegistryCleanerManager *root, IEngineTask *task, BYTE finis
     return outcome;
 }
 
-std::wstring JsonString(const std::wstring &text)
+std::wstring JsonString(const std::wstring& text)
 {
     std::wstring result = L"\"";
     for (wchar_t c : text) {
@@ -136,4 +136,4 @@ std::wstring JsonString(const std::wstring &text)
     return result + L"\"";
 }
 
-} // namespace tidyhive::host
+}  // namespace tidyhive::host

@@ -13,10 +13,10 @@ enum class TaskOutcome { Finished, Interrupted, NotStarted };
 
 // Starts the task and waits for it. progressLine, when given and output is a terminal,
 // is shown on one line, refreshed a few times a second.
-TaskOutcome RunTask(IRegistryCleanerManager *root, IEngineTask *task, BYTE finishedEvent,
-                    const std::function<std::wstring()> &progressLine);
+TaskOutcome RunTask(IRegistryCleanerManager* root, IEngineTask* task, BYTE finishedEvent,
+                    const std::function<std::wstring()>& progressLine);
 
 // JSON string literal of a text.
-std::wstring JsonString(const std::wstring &text);
+std::wstring JsonString(const std::wstring& text);
 
-} // namespace tidyhive::host
+}  // namespace tidyhive::host
