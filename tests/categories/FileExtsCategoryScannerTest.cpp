@@ -101,11 +101,33 @@ private:
     std::wstring root_;
 };
 
-// A registered application (under App Paths) and a ProgID (a class key), both of the test's own.
+// The same key in the 64-bit view as well, for as long as it lives.
+class TTwin64 {
+public:
+    explicit TTwin64(const TTestKey& key) : key_(key)
+    {
+        HKEY created = nullptr;
+        if (RegCreateKeyExW(key_.Root(), key_.SubPath().c_str(), 0, nullptr, 0,
+                            KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &created, nullptr) == ERROR_SUCCESS) {
+            RegCloseKey(created);
+        }
+    }
+    ~TTwin64() { RegDeleteKeyExW(key_.Root(), key_.SubPath().c_str(), KEY_WOW64_64KEY, 0); }
+    TTwin64(const TTwin64&) = delete;
+    TTwin64& operator=(const TTwin64&) = delete;
+
+private:
+    const TTestKey& key_;
+};
+
+// A registered application (under App Paths) and a ProgID (a class key), both of the test's
+// own. Class keys are one tree for both views on Windows but two under Wine: the ProgID is
+// made in both.
 struct TRegisteredNames {
     TTestKey app{L"App", false, HKEY_LOCAL_MACHINE,
                  L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths"};
     TTestKey progId{L"Prog", false, HKEY_LOCAL_MACHINE, L"Software\\Classes"};
+    TTwin64 progId64{progId};
     std::wstring App() const { return LastName(app); }
     std::wstring ProgId() const { return LastName(progId); }
     static std::wstring LastName(const TTestKey& key)

@@ -245,13 +245,14 @@ TEST(BaseCategoryScanner, DefaultValueAndEmptyKeyRules)
 
 TEST(BaseCategoryScanner, SubkeysComeFirstAndWow6432NodeIsLeftOut)
 {
-    TTestKey root(L"Scanner");
+    // In the 64-bit view, where the node is a subkey like any other.
+    TTestKey root(L"Scanner", true);
     root.SetString(L"", L"v", L"root");
     root.SetString(L"c1", L"v", L"child");
     root.SetString(L"c1\\g", L"v", L"grandchild");
     root.SetString(L"c2", L"v", L"second child");
     root.SetString(L"Wow6432Node", L"v", L"view node");
-    TTestScanner scanner({{root.FullPath(), L""}});
+    TTestScanner scanner({{root.FullPath(), L"", true}});
     scanner.ScanSubKeys = true;
     scanner.Scan();
     std::vector<std::wstring> expected = {L"c1\\g|v|grandchild", L"c1|v|child", L"c2|v|second child"};
@@ -340,7 +341,7 @@ TEST(BaseCategoryScanner, EachRootIsWalkedInItsOwnView)
     only64.CreateSubKey(L"empty");
     TTestScanner scanner({{only64.FullPath(), L"<![.+]>", false}, {only64.FullPath(), L"<![.+]>", true}});
     scanner.skipEmpty = false;
-    EXPECT_EQ(RunBothPasses(scanner), (TCounters{1, 1, 1, 0}));
+    EXPECT_EQ(RunBothPasses(scanner), (TCounters{1, 2, 1, 0}));
     const std::vector<std::wstring> expected = {L"empty|||E|64", L"k|v|bad|R|64"};
     EXPECT_EQ(scanner.ProblemList(), expected) << Show(scanner.ProblemList());
 }
