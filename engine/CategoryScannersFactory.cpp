@@ -1,5 +1,6 @@
 #include "engine/CategoryScannersFactory.h"
 
+#include "categories/FileExtsCategoryScanner.h"
 #include "engine/BoundaryGuard.h"
 
 namespace tidyhive {
@@ -21,14 +22,22 @@ bool TCategoryScannersFactory::GetCategoryFlag(TCategoryType type) const
     return descriptor && descriptor->flag;
 }
 
-std::unique_ptr<TBaseCategoryScanner> TCategoryScannersFactory::CreateScanner(TCategoryType type) const noexcept
+std::unique_ptr<TBaseCategoryScanner>
+TCategoryScannersFactory::CreateScanner(TCategoryType type) const noexcept
 {
     const TCategoryDescriptor* descriptor = FindCategoryDescriptor(type);
     if (!descriptor) {
         return nullptr;
     }
     return Guarded(L"CategoryScannersFactory - CreateScanner", std::unique_ptr<TBaseCategoryScanner>(),
-                   [&] { return std::make_unique<TBaseCategoryScanner>(*descriptor); });
+                   [&]() -> std::unique_ptr<TBaseCategoryScanner> {
+                       switch (type) {
+                       case rctFileExts:
+                           return std::make_unique<TFileExtsCategoryScanner>(*descriptor);
+                       default:
+                           return std::make_unique<TBaseCategoryScanner>(*descriptor);
+                       }
+                   });
 }
 
 }  // namespace tidyhive

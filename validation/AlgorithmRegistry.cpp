@@ -1,5 +1,7 @@
 #include "validation/AlgorithmRegistry.h"
 
+#include "validation/RecordedAlgorithmRegistry.h"
+
 #include "services/DebugLog.h"
 #include "services/Text.h"
 
@@ -127,7 +129,7 @@ void ListNames(const std::wstring &path, HKEY key, bool subKeys, std::vector<std
 
 std::unique_ptr<TAlgorithmRegistry> CreateAlgorithmRegistry()
 {
-    return std::make_unique<TWin32AlgorithmRegistry>();
+    return std::make_unique<TRecordedAlgorithmRegistry>();
 }
 
 bool OsHasTwoRegistryViews()

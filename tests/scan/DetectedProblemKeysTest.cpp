@@ -21,32 +21,32 @@ using testing::TCapturedDebugLog;
 
 struct TCounts {
     LONG fix, skip, ignore, total;
-    bool operator==(const TCounts &) const = default;
+    bool operator==(const TCounts&) const = default;
 };
 
-std::ostream &operator<<(std::ostream &out, const TCounts &c)
+std::ostream& operator<<(std::ostream& out, const TCounts& c)
 {
     return out << "{fix " << c.fix << ", skip " << c.skip << ", ignore " << c.ignore << ", total " << c.total
                << "}";
 }
 
-TCounts CountsOf(TDetectedProblemKeysCollection &collection)
+TCounts CountsOf(TDetectedProblemKeysCollection& collection)
 {
-    IDetectedProblemKeysStatistics *statistics = collection.GetStatistics();
+    IDetectedProblemKeysStatistics* statistics = collection.GetStatistics();
     return {statistics->GetKeysToFix()->GetCount(), statistics->GetKeysToSkip()->GetCount(),
             statistics->GetKeysToIgnore()->GetCount(), statistics->GetTotalCount()};
 }
 
 // Every problem whose status is 0, 1 or 2 is in exactly the list of its status; any other
 // problem is in none.
-void ExpectConsistent(TDetectedProblemKeysCollection &collection)
+void ExpectConsistent(TDetectedProblemKeysCollection& collection)
 {
-    TDetectedProblemKeysStatistics &statistics = *collection.Statistics();
-    TKeysCollection *lists[] = {&statistics.KeysToSkip(), &statistics.KeysToFix(),
+    TDetectedProblemKeysStatistics& statistics = *collection.Statistics();
+    TKeysCollection* lists[] = {&statistics.KeysToSkip(), &statistics.KeysToFix(),
                                 &statistics.KeysToIgnore()};
     LONG listed = 0;
     for (LONG index = 0; index < collection.Count(); ++index) {
-        TDetectedProblemKey *key = collection.Items(index);
+        TDetectedProblemKey* key = collection.Items(index);
         const TProblemKeyStatus status = key->Status();
         for (int list = 0; list < 3; ++list) {
             EXPECT_EQ(lists[list]->Contains(key), list == status)
@@ -66,7 +66,7 @@ std::wstring Text(BSTR owned)
 TEST(DetectedProblemKeysTest, ANewProblemIsMarkedForFixingAndListedToFix)
 {
     TDetectedProblemKeysCollection collection(rctFonts);
-    TDetectedProblemKey *key = collection.AddNew();
+    TDetectedProblemKey* key = collection.AddNew();
     EXPECT_EQ(key->GetStatus(), ksFix);
     EXPECT_EQ(key->Owner(), &collection);
     EXPECT_EQ(collection.GetStatistics()->GetKeysToFix()->GetItem(0), key);
@@ -78,19 +78,19 @@ TEST(DetectedProblemKeysTest, StatusChangesMoveTheProblemBetweenTheLists)
 {
     TDetectedProblemKeysCollection collection(rctClasses);
     collection.AddNew();
-    TDetectedProblemKey *key = collection.AddNew();
+    TDetectedProblemKey* key = collection.AddNew();
     struct TCase {
         BYTE status;
         TCounts expected;
     };
     const TCase cases[] = {
-        {2, {1, 0, 1, 2}}, // to ignore
-        {2, {1, 0, 1, 2}}, // again: nothing changes
-        {0, {1, 1, 0, 2}}, // to skip
-        {5, {1, 0, 0, 1}}, // no list: the total is one less than the count
-        {1, {2, 0, 0, 2}}, // back to fix
+        {2, {1, 0, 1, 2}},  // to ignore
+        {2, {1, 0, 1, 2}},  // again: nothing changes
+        {0, {1, 1, 0, 2}},  // to skip
+        {5, {1, 0, 0, 1}},  // no list: the total is one less than the count
+        {1, {2, 0, 0, 2}},  // back to fix
     };
-    for (const TCase &c : cases) {
+    for (const TCase& c : cases) {
         key->SetStatus(c.status);
         EXPECT_EQ(key->GetStatus(), c.status);
         EXPECT_EQ(CountsOf(collection), c.expected) << "after SetStatus(" << int(c.status) << ")";
@@ -117,7 +117,7 @@ TEST(DetectedProblemKeysTest, EmptyingTheCollectionEmptiesTheListsButKeepsTheFix
     for (int index = 0; index < 4; ++index) {
         collection.AddNew()->SetStatus(static_cast<BYTE>(index % 3));
     }
-    TDetectedProblemKeysStatistics &statistics = *collection.Statistics();
+    TDetectedProblemKeysStatistics& statistics = *collection.Statistics();
     statistics.IncFixed();
     statistics.IncFixed();
     statistics.IncFailed();
@@ -131,8 +131,8 @@ TEST(DetectedProblemKeysTest, EmptyingTheCollectionEmptiesTheListsButKeepsTheFix
 TEST(DetectedProblemKeysTest, DeletingAndRemovingTakeTheProblemOutOfItsList)
 {
     TDetectedProblemKeysCollection collection(rctFonts);
-    TDetectedProblemKey *first = collection.AddNew();
-    TDetectedProblemKey *second = collection.AddNew();
+    TDetectedProblemKey* first = collection.AddNew();
+    TDetectedProblemKey* second = collection.AddNew();
     second->SetStatus(ksIgnore);
     collection.AddNew()->SetStatus(ksSkip);
 
@@ -152,7 +152,7 @@ TEST(DetectedProblemKeysTest, DeletingAndRemovingTakeTheProblemOutOfItsList)
 TEST(DetectedProblemKeysTest, AnAddedProblemIsListedUnderTheStatusItAlreadyHas)
 {
     TDetectedProblemKeysCollection collection(rctFonts);
-    auto *key = new TDetectedProblemKey(); // the collection takes ownership
+    auto* key = new TDetectedProblemKey();  // the collection takes ownership
     key->SetStatus(ksIgnore);
     collection.Add(key);
     EXPECT_EQ(key->Owner(), &collection);
@@ -173,20 +173,20 @@ TEST(DetectedProblemKeysTest, TheCollectionAnswersBothCollectionInterfaces)
 {
     TDetectedProblemKeysCollection collection(rctFonts);
     collection.AddNew();
-    void *asProblems = nullptr;
-    void *asKeys = nullptr;
+    void* asProblems = nullptr;
+    void* asKeys = nullptr;
     ASSERT_EQ(collection.QueryInterface(IID_IDetectedProblemKeysCollection, &asProblems), S_OK);
     ASSERT_EQ(collection.QueryInterface(IID_IKeysCollection, &asKeys), S_OK);
-    EXPECT_EQ(static_cast<IDetectedProblemKeysCollection *>(asProblems)->GetCount(), 1);
-    EXPECT_EQ(static_cast<IKeysCollection *>(asKeys)->GetCount(), 1);
-    void *other = nullptr;
+    EXPECT_EQ(static_cast<IDetectedProblemKeysCollection*>(asProblems)->GetCount(), 1);
+    EXPECT_EQ(static_cast<IKeysCollection*>(asKeys)->GetCount(), 1);
+    void* other = nullptr;
     EXPECT_EQ(collection.QueryInterface(IID_IEngineTask, &other), E_NOINTERFACE);
 }
 
 TEST(DetectedProblemKeysTest, TheProblemTellsItsEntryAndCategory)
 {
     TDetectedProblemKeysCollection collection(rctFonts);
-    TDetectedProblemKey *key = collection.AddNew();
+    TDetectedProblemKey* key = collection.AddNew();
     key->SetKeyPath(L"HKEY_LOCAL_MACHINE\\Software\\Fonts");
     key->SetValueName(L"Arial (TrueType)");
     key->SetData(L"arial.ttf");
@@ -203,8 +203,8 @@ TEST(DetectedProblemKeysTest, TheProblemTellsItsEntryAndCategory)
 // Records what the problem hands it; the fix answers as told or raises.
 class TRecordingAlgorithm : public TValidationAlgorithm {
 public:
-    bool IsValid(const std::wstring &, const std::wstring &, const std::wstring &) override { return false; }
-    bool FIX(const std::wstring &key, const std::wstring &value, const std::wstring &data) override
+    bool IsValid(const std::wstring&, const std::wstring&, const std::wstring&) override { return false; }
+    bool FIX(const std::wstring& key, const std::wstring& value, const std::wstring& data) override
     {
         seen = key + L"|" + value + L"|" + data;
         viewDuringFix = GetUse64BitView();
@@ -225,7 +225,7 @@ TEST(DetectedProblemKeysTest, FixWithoutAnAlgorithmLogsTheEntryAndFails)
 {
     TCapturedDebugLog log;
     TDetectedProblemKeysCollection collection(rctFonts);
-    TDetectedProblemKey *key = collection.AddNew();
+    TDetectedProblemKey* key = collection.AddNew();
     key->SetKeyPath(L"HKEY_CURRENT_USER\\Software\\X");
     key->SetValueName(L"v");
     key->SetData(L"d");
@@ -244,14 +244,14 @@ TEST(DetectedProblemKeysTest, FixReappliesTheScanFlagsAndRunsTheAlgorithmsTempla
 {
     TRecordingAlgorithm algorithm;
     TDetectedProblemKeysCollection collection(rctFonts);
-    TDetectedProblemKey *key = collection.AddNew();
+    TDetectedProblemKey* key = collection.AddNew();
     key->SetKeyPath(L"HKEY_CURRENT_USER\\Software\\X");
     key->SetValueName(L"v");
     key->SetData(L"d");
     key->Algorithm = &algorithm;
     key->Use64BitView = true;
     key->DisableFsRedirection = true;
-    EXPECT_EQ(key->GetAlgorithm(), static_cast<IValidationAlgorithm *>(&algorithm));
+    EXPECT_EQ(key->GetAlgorithm(), static_cast<IValidationAlgorithm*>(&algorithm));
 
     EXPECT_EQ(key->Fix(), TRUE);
     EXPECT_EQ(algorithm.seen, L"HKEY_CURRENT_USER\\Software\\X|v|d");
@@ -291,7 +291,7 @@ TEST(DetectedProblemKeysConcurrencyTest, ReadersNeverSeeAProblemHalfwayBetweenLi
     });
     const auto reader = [&](unsigned seed) {
         std::mt19937 random(seed);
-        IDetectedProblemKeysStatistics *statistics = collection.GetStatistics();
+        IDetectedProblemKeysStatistics* statistics = collection.GetStatistics();
         while (!done.load()) {
             if (statistics->GetTotalCount() != kProblems) {
                 ++wrongTotals;
@@ -300,10 +300,10 @@ TEST(DetectedProblemKeysConcurrencyTest, ReadersNeverSeeAProblemHalfwayBetweenLi
             if (status > ksIgnore) {
                 ++wrongStatuses;
             }
-            IKeysCollection *lists[] = {statistics->GetKeysToFix(), statistics->GetKeysToSkip(),
+            IKeysCollection* lists[] = {statistics->GetKeysToFix(), statistics->GetKeysToSkip(),
                                         statistics->GetKeysToIgnore()};
-            IKeysCollection *list = lists[random() % 3];
-            if (IDetectedProblemKey *item = list->GetItem(static_cast<LONG>(random() % kProblems))) {
+            IKeysCollection* list = lists[random() % 3];
+            if (IDetectedProblemKey* item = list->GetItem(static_cast<LONG>(random() % kProblems))) {
                 TBstr path(item->GetKeyPath());
                 if (!StartsWithText(path.Str(), L"HKEY_CURRENT_USER\\Software\\P")) {
                     ++wrongStatuses;
@@ -354,5 +354,5 @@ TEST(DetectedProblemKeysConcurrencyTest, SetAllStatusesIsSafeWhileATaskExtendsAn
     ExpectConsistent(collection);
 }
 
-} // namespace
-} // namespace tidyhive
+}  // namespace
+}  // namespace tidyhive

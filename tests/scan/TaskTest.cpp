@@ -21,7 +21,7 @@ using testing::TCapturedDebugLog;
 
 // Serves the calling thread's messages (sent and posted), as a host's loop does, until
 // done() holds or the time is up.
-bool PumpUntil(const std::function<bool()> &done, DWORD timeoutMs = 10000)
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000)
 {
     const DWORD start = GetTickCount();
     for (;;) {
@@ -59,8 +59,8 @@ public:
         SetEvent(state_.done.Get());
         WaitForSingleObject(thread_.Get(), INFINITE);
     }
-    TWatchdog(const TWatchdog &) = delete;
-    TWatchdog &operator=(const TWatchdog &) = delete;
+    TWatchdog(const TWatchdog&) = delete;
+    TWatchdog& operator=(const TWatchdog&) = delete;
 
 private:
     struct TState {
@@ -70,7 +70,7 @@ private:
     };
     static DWORD WINAPI Run(LPVOID parameter)
     {
-        auto *state = static_cast<TState *>(parameter);
+        auto* state = static_cast<TState*>(parameter);
         if (WaitForSingleObject(state->done.Get(), state->timeoutMs) == WAIT_TIMEOUT) {
             std::fprintf(stderr, "HANG: %s did not end within %lu ms\n", state->step.c_str(),
                          static_cast<unsigned long>(state->timeoutMs));
@@ -104,12 +104,12 @@ class TTestTask : public TTask {
 public:
     TTestTask()
     {
-        OnStarted = [this](TTask *) { ++started; };
-        OnFinished = [this](TTask *) {
+        OnStarted = [this](TTask*) { ++started; };
+        OnFinished = [this](TTask*) {
             ++finished;
             finishedOnThread = GetCurrentThreadId();
         };
-        OnStopped = [this](TTask *) { ++stopped; };
+        OnStopped = [this](TTask*) { ++stopped; };
     }
     ~TTestTask() override { Stop(); }
 
@@ -143,7 +143,7 @@ protected:
             return;
         }
         struct TUnwindMark {
-            std::atomic<bool> &flag;
+            std::atomic<bool>& flag;
             ~TUnwindMark() { flag = true; }
         } mark{unwound};
         const DWORD start = GetTickCount();
@@ -161,14 +161,14 @@ protected:
 };
 
 // The worker loops on: its iteration count keeps growing.
-bool WorkerAdvances(TTestTask &task)
+bool WorkerAdvances(TTestTask& task)
 {
     const LONG before = task.iterations.load();
     return PumpUntil([&] { return task.iterations.load() > before + 2; }, 5000);
 }
 
 // The worker is blocked at a checkpoint: no iteration for a while.
-bool WorkerHoldsStill(TTestTask &task)
+bool WorkerHoldsStill(TTestTask& task)
 {
     PumpFor(30);
     const LONG before = task.iterations.load();
@@ -222,7 +222,7 @@ TEST_F(TaskTest, StopDuringAPauseEndsTheWorkerWithStoppedAndNotFinished)
     EXPECT_EQ(task.State(), tsPaused);
     ASSERT_TRUE(WorkerHoldsStill(task)) << "the worker went on after Pause";
     task.Stop();
-    PumpFor(50); // a late finished hand-over would run now
+    PumpFor(50);  // a late finished hand-over would run now
     EXPECT_EQ(task.State(), tsFinished);
     EXPECT_EQ(task.stopped.load(), 1);
     EXPECT_EQ(task.finished.load(), 0);
@@ -239,10 +239,10 @@ TEST_F(TaskTest, StopDuringAPauseEndsTheWorkerWithStoppedAndNotFinished)
 TEST_F(TaskTest, AnErrorInsidePrepareOrExecuteEndsLikeACompletedRunWithOneLogLine)
 {
     struct TCase {
-        const char *name;
+        const char* name;
         bool inPrepare;
     };
-    for (const TCase &c : {TCase{"Prepare", true}, TCase{"Execute", false}}) {
+    for (const TCase& c : {TCase{"Prepare", true}, TCase{"Execute", false}}) {
         SCOPED_TRACE(c.name);
         TWatchdog dog(20000, std::string("error inside ") + c.name);
         TCapturedDebugLog caseLog;
@@ -268,7 +268,7 @@ TEST_F(TaskTest, ASecondStartWhileRunningOrPausedDoesNothing)
     TTestTask task;
     task.Start();
     ASSERT_TRUE(WorkerAdvances(task));
-    const TWorkingThread *first = task.Worker();
+    const TWorkingThread* first = task.Worker();
     const DWORD firstThread = first->ThreadId();
     task.Start();
     EXPECT_EQ(task.Worker(), first);
@@ -287,7 +287,7 @@ TEST_F(TaskTest, ASecondStartWhileRunningOrPausedDoesNothing)
 TEST_F(TaskTest, OnCanStartCanRefuseAStart)
 {
     TTestTask task;
-    task.OnCanStart = [](TTask *) { return false; };
+    task.OnCanStart = [](TTask*) { return false; };
     task.Start();
     EXPECT_EQ(task.Worker(), nullptr);
     EXPECT_EQ(task.started.load(), 0);
@@ -336,11 +336,11 @@ TEST_F(TaskTest, PriorityChangesReachTheRunningWorkerAtOnce)
     };
     const TCase cases[] = {
         {2, THREAD_PRIORITY_ABOVE_NORMAL},
-        {7, THREAD_PRIORITY_ABOVE_NORMAL}, // unknown values change nothing
+        {7, THREAD_PRIORITY_ABOVE_NORMAL},  // unknown values change nothing
         {1, THREAD_PRIORITY_NORMAL},
         {0, THREAD_PRIORITY_BELOW_NORMAL},
     };
-    for (const TCase &c : cases) {
+    for (const TCase& c : cases) {
         task.SetPriority(c.value);
         EXPECT_EQ(task.GetPriority(), c.value);
         EXPECT_EQ(GetThreadPriority(worker), c.expected) << "after SetPriority(" << int(c.value) << ")";
@@ -419,7 +419,7 @@ TEST_F(TaskTest, CommandsRightAfterStartAreNotLost)
     {
         TTestTask task;
         task.Start();
-        task.Pause(); // before the worker passed a single checkpoint
+        task.Pause();  // before the worker passed a single checkpoint
         EXPECT_EQ(task.State(), tsPaused);
         EXPECT_TRUE(WorkerHoldsStill(task));
         task.Resume();
@@ -427,7 +427,7 @@ TEST_F(TaskTest, CommandsRightAfterStartAreNotLost)
         task.Stop();
     }
     {
-        TTestTask task; // never ends by itself: only a delivered stop ends it
+        TTestTask task;  // never ends by itself: only a delivered stop ends it
         task.Start();
         task.Stop();
         EXPECT_EQ(task.stopped.load(), 1);
@@ -459,7 +459,7 @@ TEST_F(TaskTest, TheFinishedHandlerMayStopOrRestartTheTask)
     {
         TTestTask task;
         task.runMs = 5;
-        task.OnFinished = [&](TTask *sender) {
+        task.OnFinished = [&](TTask* sender) {
             ++task.finished;
             sender->Stop();
         };
@@ -471,7 +471,7 @@ TEST_F(TaskTest, TheFinishedHandlerMayStopOrRestartTheTask)
     {
         TTestTask task;
         task.runMs = 5;
-        task.OnFinished = [&](TTask *sender) {
+        task.OnFinished = [&](TTask* sender) {
             if (++task.finished == 1) {
                 sender->Start();
             }
@@ -490,7 +490,7 @@ struct TQuitLater {
 
     static DWORD WINAPI Run(LPVOID parameter)
     {
-        auto *quit = static_cast<TQuitLater *>(parameter);
+        auto* quit = static_cast<TQuitLater*>(parameter);
         if (WaitForSingleObject(quit->done.Get(), 15000) == WAIT_TIMEOUT) {
             PostThreadMessageW(quit->thread, WM_QUIT, 0, 0);
         }
@@ -507,7 +507,7 @@ TEST(TaskHostTest, TheFinishedHandOverRunsOnTheHostThreadInsideItsMessageLoop)
     task.runMs = 30;
     DWORD finishedOn = 0;
     bool workerWaited = false;
-    task.OnFinished = [&](TTask *sender) {
+    task.OnFinished = [&](TTask* sender) {
         finishedOn = GetCurrentThreadId();
         workerWaited = sender->Worker() && sender->Worker()->IsRunning();
         PostQuitMessage(0);
@@ -549,10 +549,10 @@ TEST(InterfacedTaskTest, TheContinuedInterfaceReachesTheTaskAndItsOverrides)
 {
     TWatchdog dog(20000, "continued interface");
     TCleanLikeTask task;
-    ICleanTask *clean = task.AsInterface();
-    void *queried = nullptr;
+    ICleanTask* clean = task.AsInterface();
+    void* queried = nullptr;
     ASSERT_EQ(clean->QueryInterface(IID_IEngineTask, &queried), S_OK);
-    EXPECT_EQ(queried, static_cast<void *>(clean));
+    EXPECT_EQ(queried, static_cast<void*>(clean));
     EXPECT_EQ(clean->GetMaxProgress(), 77);
     clean->SetPriority(2);
     EXPECT_EQ(task.GetPriority(), 2);
@@ -564,7 +564,7 @@ TEST(InterfacedTaskTest, TheContinuedInterfaceReachesTheTaskAndItsOverrides)
 TEST(TaskStressTest, ManyRandomStartPauseResumeStopSequencesEndCleanly)
 {
     {
-        TTestTask warmUp; // the first worker may bring the platform's own helper threads
+        TTestTask warmUp;  // the first worker may bring the platform's own helper threads
         warmUp.runMs = 1;
         warmUp.Start();
         PumpUntil([&] { return warmUp.State() == tsFinished; });
@@ -599,7 +599,7 @@ TEST(TaskStressTest, ManyRandomStartPauseResumeStopSequencesEndCleanly)
                 actions += " priority";
                 break;
             case 3:
-                task.Start(); // refused while the run goes on
+                task.Start();  // refused while the run goes on
                 actions += " start";
                 break;
             default:
@@ -630,5 +630,5 @@ TEST(TaskStressTest, ManyRandomStartPauseResumeStopSequencesEndCleanly)
     std::printf("stress: seed %u, %d of 200 runs ended by themselves\n", seed, naturalEnds);
 }
 
-} // namespace
-} // namespace tidyhive
+}  // namespace
+}  // namespace tidyhive

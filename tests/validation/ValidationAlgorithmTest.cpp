@@ -412,7 +412,13 @@ TEST(ValidationAlgorithmTest, TraceLinesOfTheTemplateAndTheUpwardWalk)
         L"TValidationAlgorithm.DeleteEmptyKey.End",
         L"TValidationAlgorithm",
     };
-    EXPECT_EQ(log.Messages(), expected) << log.Text();
+    // The recorded registry utility traces its own deletion steps in between; they belong to
+    // the registry layer and are tested there.
+    std::vector<std::wstring> messages = log.Messages();
+    std::erase_if(messages, [](const std::wstring &line) {
+        return line.starts_with(L"TRegistryUtility.") || line.starts_with(L"TBackvaultRegistry.");
+    });
+    EXPECT_EQ(messages, expected) << log.Text();
 }
 
 } // namespace
