@@ -358,6 +358,12 @@ bool TFileNameValidationAlgorithm::ValidateKeyData(const std::wstring& AData)
             return true;
         }
     }
+    // A UNC reference names a network share, which is never scanned; the full-path search
+    // below would not see it and judge it missing without looking.
+    const std::wstring unquoted = Trim(AData).substr(Trim(AData).front() == L'"' ? 1 : 0);
+    if (StartsWithText(unquoted, L"\\\\") && !IsDriveScanned(ExtractFileDrive(unquoted) + L"\\")) {
+        return true;
+    }
     if (LowerCase(AData).find(L"rundll32") != std::wstring::npos) {
         return true;
     }

@@ -80,15 +80,6 @@ void ExpectVerdicts(const std::vector<TCase>& cases, TRegistryCleanerOptions& op
     }
 }
 
-std::wstring Windows()
-{
-    std::wstring folder = EnvironmentValue(L"windir");
-    if (!folder.empty() && folder.back() != L'\\') {
-        folder += L'\\';
-    }
-    return folder;
-}
-
 class FileNameValidationTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -124,6 +115,7 @@ TEST_F(FileNameValidationTest, CommandLinesOfEveryShape)
         {TCheck::File, L"RunDll32 " + root + L"missing.dll,Entry", true, "rundll32 in any case"},
         {TCheck::File, root + L"missing.exe \"%1\"", true, "document verbs are not judged"},
         {TCheck::File, L"\\\\server\\share\\tool.exe", true, "UNC path: a network drive is not scanned"},
+        {TCheck::File, L"\"\\\\server\\share\\tool.exe\" /x", true, "quoted UNC path with an argument"},
         // Environment variables.
         {TCheck::File, L"%windir%\\notepad.exe", true, "%windir% expanded"},
         {TCheck::File, L"%SystemRoot%\\system32\\cmd.exe /k", true, "%SystemRoot% expanded, argument"},
@@ -425,7 +417,8 @@ TEST(FileNameExtractorsTest, PathsAndDrives)
     EXPECT_EQ(ExtractFullPath(L"no path here", &drive), L"");
     EXPECT_EQ(drive, L"");
     EXPECT_EQ(ExtractDisplayName(L"\"C:\\x\\y.exe\" /a"), L"C:\\x\\y.exe");
-    EXPECT_EQ(ExtractDisplayName(L"notepad.exe /a"), L"notepad.exe /a");
+    EXPECT_EQ(ExtractDisplayName(L"notepad.exe /a"), L"notepad.exe");  // a slash ends a path
+    EXPECT_EQ(ExtractDisplayName(L"<>"), L"<>");
     EXPECT_EQ(ExtractFileDrive(L"C:\\x"), L"C:");
     EXPECT_EQ(ExtractFileDrive(L"\\\\server\\share\\dir\\f"), L"\\\\server\\share");
     EXPECT_EQ(ExtractFileDrive(L"\\\\server"), L"\\\\server");
