@@ -16,6 +16,8 @@
 namespace tidyhive {
 namespace {
 
+using testing::ReadWholeFile;
+
 using testing::TTestFolder;
 using testing::TTestKey;
 
@@ -24,22 +26,6 @@ bool FileExists(const std::wstring &path)
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::string ReadWholeFile(const std::wstring &path)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return {};
-    }
-    std::string content;
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
-        content.append(buffer, read);
-    }
-    CloseHandle(file);
-    return content;
-}
 
 // Lines without their CR LF; a last piece without CR LF is kept as it is.
 std::vector<std::string> SplitLines(const std::string &content)

@@ -15,6 +15,8 @@
 namespace tidyhive {
 namespace {
 
+using testing::ReadWholeFile;
+
 constexpr int kTextCount = static_cast<int>(TextKey::Count);
 
 std::string KeyName(int index)
@@ -22,22 +24,6 @@ std::string KeyName(int index)
     return WideToUtf8(TextKeyName(static_cast<TextKey>(index)));
 }
 
-std::string ReadWholeFile(const std::wstring &path)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return {};
-    }
-    std::string content;
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
-        content.append(buffer, read);
-    }
-    CloseHandle(file);
-    return content;
-}
 
 size_t CountLines(const std::string &content)
 {

@@ -153,4 +153,21 @@ std::wstring TTestFolder::AddFile(const std::wstring& relative, const std::strin
     return path;
 }
 
+std::string ReadWholeFile(const std::wstring & path)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return {};
+    }
+    std::string content;
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+        content.append(buffer, read);
+    }
+    CloseHandle(file);
+    return content;
+}
+
 }  // namespace tidyhive::testing

@@ -58,6 +58,9 @@ private:
     std::wstring path_;
 };
 
+// The whole content of a file; empty when it cannot be read.
+std::string ReadWholeFile(const std::wstring& path);
+
 // The name of a root key as the engine writes it ("HKEY_CURRENT_USER").
 std::wstring RootName(HKEY root);
 
