@@ -3,6 +3,7 @@
 #include "clean/RestoreManager.h"
 #include "engine/RegistryCleanerOptions.h"
 #include "registry/Wow64.h"
+#include "scan/Task.h"
 #include "services/DebugLog.h"
 #include "services/LocalizedTexts.h"
 #include "services/Text.h"
@@ -202,6 +203,68 @@ int RunScheduledTaskPass(TScheduledTaskValidationAlgorithm& algorithm, bool vali
         }
     }
     return judged;
+}
+
+}  // namespace tidyhive
+
+namespace tidyhive {
+
+TStartupCategoryScanner::TStartupCategoryScanner(const TCategoryDescriptor& descriptor)
+    : TBaseCategoryScanner(descriptor), entry_(std::make_unique<TStartupEntryValidationAlgorithm>()),
+      task_(std::make_unique<TScheduledTaskValidationAlgorithm>())
+{
+    entry_->SetDisableFsRedirection(true);
+    task_->SetDisableFsRedirection(true);
+}
+
+TStartupCategoryScanner::~TStartupCategoryScanner() = default;
+
+void TStartupCategoryScanner::SelectRoot(int Index)
+{
+    TBaseCategoryScanner::SelectRoot(Index);
+    entry_->SetUse64BitView(IsRoot64Bit(Index));
+}
+
+std::wstring TStartupCategoryScanner::GetRootKey(int Index)
+{
+    return StartupRootKey(Index);
+}
+
+TValidationAlgorithm* TStartupCategoryScanner::ValidateValue(const std::wstring& AKey, const std::wstring& AValue,
+                                                            const std::wstring& AData)
+{
+    if (!IsStartupCommandValue(CurrentRootIndex(), AValue, AData)) {
+        return nullptr;
+    }
+    return entry_->IsValid(AKey, AValue, AData) ? nullptr : entry_.get();
+}
+
+std::wstring TStartupCategoryScanner::GetValueDescription(const std::wstring&, const std::wstring& AValue,
+                                                          const std::wstring&)
+{
+    return FormatText(LoadText(TextKey::CS_STARTUP_VALUEDESC_APP).c_str(), AValue.c_str());
+}
+
+void TStartupCategoryScanner::ScanKey(const std::wstring& AKey, bool AValidate, int& ACount)
+{
+    TBaseCategoryScanner::ScanKey(AKey, AValidate, ACount);
+    if (CurrentRootIndex() != kStartupScheduledTaskRoot) {
+        return;
+    }
+    TScheduledTaskPassHooks hooks;
+    hooks.checkpoint = [] { CheckThreadMessages(); };
+    hooks.setCurrentValue = [this](const std::wstring& program) { SetCurrentValue(program); };
+    hooks.isIgnored = [this](const std::wstring& task, const std::wstring& program) {
+        return IsIgnored(task, program);
+    };
+    hooks.addProblem = [this](const std::wstring& task, const std::wstring& program) {
+        AddProblem(task, program, std::wstring(), task_.get());
+    };
+    hooks.valueIgnored = [this] { CountIgnoredValue(); };
+    const int tasks = RunScheduledTaskPass(*task_, AValidate, hooks);
+    if (!AValidate) {
+        ACount += tasks;
+    }
 }
 
 }  // namespace tidyhive

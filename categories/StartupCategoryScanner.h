@@ -5,6 +5,8 @@
 // the category scanner binds them to the base scanner's walk.
 #pragma once
 
+#include "scan/BaseCategoryScanner.h"
+
 #include "categories/TaskScheduler.h"
 #include "validation/FileNameValidationAlgorithm.h"
 
@@ -99,5 +101,32 @@ struct TScheduledTaskPassHooks {
 // when the scheduler cannot list its tasks.
 int RunScheduledTaskPass(TScheduledTaskValidationAlgorithm& algorithm, bool validate,
                          const TScheduledTaskPassHooks& hooks);
+
+}  // namespace tidyhive
+
+namespace tidyhive {
+
+// The startup category: the Run family of keys in both registry views, and the scheduled
+// tasks, judged at the last root.
+class TStartupCategoryScanner : public TBaseCategoryScanner {
+public:
+    explicit TStartupCategoryScanner(const TCategoryDescriptor& descriptor);
+    ~TStartupCategoryScanner() override;
+
+    void SelectRoot(int Index) override;
+    std::wstring GetRootKey(int Index) override;
+    int GetRootCount() override { return kStartupRootCount; }
+    bool IsRoot64Bit(int Index) override { return IsStartupRoot64Bit(Index); }
+    TValidationAlgorithm* ValidateValue(const std::wstring& AKey, const std::wstring& AValue,
+                                        const std::wstring& AData) override;
+    std::wstring GetValueDescription(const std::wstring& AKey, const std::wstring& AValue,
+                                     const std::wstring& AData) override;
+    void ScanKey(const std::wstring& AKey, bool AValidate, int& ACount) override;
+    const wchar_t* ClassName() const override { return L"TStartupCategoryScanner"; }
+
+private:
+    std::unique_ptr<TStartupEntryValidationAlgorithm> entry_;
+    std::unique_ptr<TScheduledTaskValidationAlgorithm> task_;
+};
 
 }  // namespace tidyhive

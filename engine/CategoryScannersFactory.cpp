@@ -1,6 +1,7 @@
 #include "engine/CategoryScannersFactory.h"
 
 #include "categories/FileExtsCategoryScanner.h"
+#include "categories/StartupCategoryScanner.h"
 #include "engine/BoundaryGuard.h"
 
 namespace tidyhive {
@@ -34,6 +35,8 @@ TCategoryScannersFactory::CreateScanner(TCategoryType type) const noexcept
                        switch (type) {
                        case rctFileExts:
                            return std::make_unique<TFileExtsCategoryScanner>(*descriptor);
+                       case rctStartup:
+                           return std::make_unique<TStartupCategoryScanner>(*descriptor);
                        default:
                            return std::make_unique<TBaseCategoryScanner>(*descriptor);
                        }

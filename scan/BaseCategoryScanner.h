@@ -108,10 +108,13 @@ protected:
     void CountKey(const std::wstring& Key);
     void ValidateKey(const std::wstring& Key);
 
-private:
-    void WalkRoots(bool validate);
+    // For scanners that judge entries outside the registry walk (scheduled tasks).
     void AddProblem(const std::wstring& key, const std::wstring& value, const std::wstring& data,
                     TValidationAlgorithm* algorithm);
+    void CountIgnoredValue() { valuesIgnored_.fetch_add(1, std::memory_order_relaxed); }
+
+private:
+    void WalkRoots(bool validate);
 
     const TCategoryDescriptor& descriptor_;
     TLock lock_;
