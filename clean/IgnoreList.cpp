@@ -25,6 +25,8 @@ const TRegisteredClass kItemClasses[] = {
     {L"TIgnoreItem", &TIgnoreItem::CreateFromText},
 };
 
+}  // namespace
+
 std::vector<std::uint8_t> ReadFileBytes(const std::wstring& fileName)
 {
     HANDLE file = CreateFileW(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -49,8 +51,6 @@ std::vector<std::uint8_t> ReadFileBytes(const std::wstring& fileName)
     }
     return bytes;
 }
-
-}  // namespace
 
 void WriteFileAtomically(const std::wstring& fileName, const std::vector<std::uint8_t>& bytes)
 {

@@ -23,6 +23,8 @@ public:
 // Replaces a file through a temporary file and an atomic rename, creating its folder first,
 // so a crash during the write leaves the previous file intact.
 void WriteFileAtomically(const std::wstring& fileName, const std::vector<std::uint8_t>& bytes);
+// A whole ignore-list file (at most 64 MiB); throws std::runtime_error naming the file.
+std::vector<std::uint8_t> ReadFileBytes(const std::wstring& fileName);
 
 class TIgnoreList : public TCommonInterfacedObject<IIgnoreList> {
 public:

@@ -67,24 +67,14 @@ std::wstring TIgnoreListCollection::Load(const std::wstring& fileName)
         return {};
     }
     try {
-        HANDLE file = CreateFileW(fileName_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
-            DebugLog::Log(L"IgnoreListCollection - Load - cannot open " + fileName_);
+        std::vector<std::uint8_t> bytes;
+        try {
+            bytes = ReadFileBytes(fileName_);
+        } catch (const std::runtime_error& error) {
+            // Unreadable now (locked, too large): the file stays as it is for the next start.
+            DebugLog::Log(L"IgnoreListCollection - Load - " + Utf8ToWide(error.what()));
             return {};
         }
-        LARGE_INTEGER size{};
-        GetFileSizeEx(file, &size);
-        std::vector<std::uint8_t> bytes(static_cast<size_t>(std::min<LONGLONG>(size.QuadPart, 64 << 20)));
-        DWORD read = 0;
-        const BOOL ok =
-            bytes.empty() || ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
-        CloseHandle(file);
-        if (!ok) {
-            DebugLog::Log(L"IgnoreListCollection - Load - cannot read " + fileName_);
-            return {};
-        }
-        bytes.resize(read);
         TMemoryStream stream(std::move(bytes));
         TLibStream container(&stream);
         for (int type = 0; type < kCategoryTypeCount; ++type) {
