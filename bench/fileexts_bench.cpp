@@ -17,6 +17,9 @@ namespace {
 
 constexpr wchar_t kFileExts[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts";
 constexpr REGSAM kViews[] = {KEY_WOW64_32KEY, KEY_WOW64_64KEY};
+// Live references a fresh prefix really has: an App Paths entry and a class.
+constexpr wchar_t kLiveApplication[] = L"iexplore.exe";
+constexpr wchar_t kLiveProgId[] = L"htmlfile";
 
 void SetString(HKEY key, const wchar_t* name, const std::wstring& value)
 {
@@ -38,12 +41,12 @@ void Plant(int extensions)
         for (int i = 0; i < extensions; ++i) {
             const std::wstring ext = std::wstring(kFileExts) + L"\\.bx" + std::to_wstring(i);
             HKEY list = Create(ext + L"\\OpenWithList", view);
-            SetString(list, L"a", L"notepad.exe");
-            SetString(list, L"b", (i % 3 == 0) ? L"gone-" + std::to_wstring(i) + L".exe" : L"notepad.exe");
+            SetString(list, L"a", kLiveApplication);
+            SetString(list, L"b", (i % 3 == 0) ? L"gone-" + std::to_wstring(i) + L".exe" : kLiveApplication);
             SetString(list, L"MRUList", L"ab");
             RegCloseKey(list);
             HKEY progids = Create(ext + L"\\OpenWithProgids", view);
-            SetString(progids, (i % 4 == 0) ? L"NoSuch.Prog" : L"txtfile", L"");
+            SetString(progids, (i % 4 == 0) ? L"NoSuch.Prog" : kLiveProgId, L"");
             RegCloseKey(progids);
         }
     }

@@ -34,7 +34,7 @@ bool IsObjectAce(BYTE type)
 
 // Where the SID starts inside an entry: after header and mask, and for the object types
 // after their flags and the object GUIDs they carry.
-size_t SidOffset(const ACE_HEADER *header)
+size_t SidOffset(const ACE_HEADER* header)
 {
     constexpr size_t kMaskEnd = sizeof(ACE_HEADER) + sizeof(ACCESS_MASK);
     if (!IsObjectAce(header->AceType)) {
@@ -44,7 +44,7 @@ size_t SidOffset(const ACE_HEADER *header)
         return header->AceSize;
     }
     DWORD flags = 0;
-    std::memcpy(&flags, reinterpret_cast<const BYTE *>(header) + kMaskEnd, sizeof(flags));
+    std::memcpy(&flags, reinterpret_cast<const BYTE*>(header) + kMaskEnd, sizeof(flags));
     size_t offset = kMaskEnd + sizeof(DWORD);
     if (flags & ACE_OBJECT_TYPE_PRESENT) {
         offset += sizeof(GUID);
@@ -71,17 +71,74 @@ std::optional<std::vector<BYTE>> ReadCurrentUserSid()
     if (!GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size)) {
         return std::nullopt;
     }
-    const PSID sid = reinterpret_cast<const TOKEN_USER *>(buffer.data())->User.Sid;
+    const PSID sid = reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid;
     if (!IsValidSid(sid)) {
         return std::nullopt;
     }
-    const BYTE *bytes = static_cast<const BYTE *>(sid);
+    const BYTE* bytes = static_cast<const BYTE*>(sid);
     return std::vector<BYTE>(bytes, bytes + GetLengthSid(sid));
 }
 
-} // namespace
+}  // namespace
 
-ACCESS_MASK GetRegKeyEffectiveRights(const std::wstring &path, REGSAM view)
+namespace {
+
+// The current user's access check against one key's security, read once.
+class TKeyAccessCheck {
+public:
+    // key must be open with READ_CONTROL; Valid() tells whether the check can answer.
+    explicit TKeyAccessCheck(HKEY key)
+    {
+        if (GetSecurityInfo(key, SE_REGISTRY_KEY,
+                            OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
+                                DACL_SECURITY_INFORMATION,
+                            nullptr, nullptr, nullptr, nullptr, descriptor_.Out()) != ERROR_SUCCESS) {
+            return;
+        }
+        // The access check answers for the user's groups, deny entries and ownership alike.
+        const TAccessToken process = TAccessToken::OfProcess(TOKEN_QUERY | TOKEN_DUPLICATE);
+        HANDLE duplicate = nullptr;
+        if (process && DuplicateToken(process.Get(), SecurityIdentification, &duplicate)) {
+            token_ = TAccessToken(duplicate);
+        }
+    }
+
+    bool Valid() const { return descriptor_.Get() && token_; }
+
+    // Whether every one of rights is granted.
+    bool Grants(ACCESS_MASK rights) const
+    {
+        GENERIC_MAPPING mapping = {KEY_READ, KEY_WRITE, KEY_EXECUTE, KEY_ALL_ACCESS};
+        DWORD privileges[16] = {};
+        DWORD privilegesLength = sizeof(privileges);
+        DWORD granted = 0;
+        BOOL status = FALSE;
+        return Valid() &&
+               AccessCheck(descriptor_.Get(), token_.Get(), rights, &mapping,
+                           reinterpret_cast<PPRIVILEGE_SET>(privileges), &privilegesLength, &granted,
+                           &status) &&
+               status;
+    }
+
+private:
+    TLocalMemory<void> descriptor_;
+    TAccessToken token_;
+};
+
+// DELETE, READ_CONTROL and KEY_CREATE_SUB_KEY: what deleting the key needs.
+constexpr ACCESS_MASK kDeletableKeyRights = kUnlockedKeyRights & ~static_cast<ACCESS_MASK>(KEY_SET_VALUE);
+
+bool ReportUnlocked(bool unlocked, const std::wstring& path)
+{
+    if (!unlocked) {
+        DebugLog::Log(L"Locked key: " + path);
+    }
+    return unlocked;
+}
+
+}  // namespace
+
+ACCESS_MASK GetRegKeyEffectiveRights(const std::wstring& path, REGSAM view)
 {
     if (RegPathToSecurityName(path).empty()) {
         return 0;
@@ -91,20 +148,7 @@ ACCESS_MASK GetRegKeyEffectiveRights(const std::wstring &path, REGSAM view)
         ERROR_SUCCESS) {
         return 0;
     }
-    TLocalMemory<void> descriptor;
-    if (GetSecurityInfo(key.Get(), SE_REGISTRY_KEY,
-                        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                        nullptr, nullptr, nullptr, nullptr, descriptor.Out()) != ERROR_SUCCESS) {
-        return 0;
-    }
-    // The access check answers for the user's groups, deny entries and ownership alike.
-    const TAccessToken process = TAccessToken::OfProcess(TOKEN_QUERY | TOKEN_DUPLICATE);
-    HANDLE duplicate = nullptr;
-    if (!process || !DuplicateToken(process.Get(), SecurityIdentification, &duplicate)) {
-        return 0;
-    }
-    const TAccessToken token(duplicate);
-    GENERIC_MAPPING mapping = {KEY_READ, KEY_WRITE, KEY_EXECUTE, KEY_ALL_ACCESS};
+    const TKeyAccessCheck check(key.Get());
     // One right at a time: Wine applies denying entries to a MAXIMUM_ALLOWED check wherever
     // they stand in the list, whereas Windows lets an earlier allowing entry win; a check per
     // right answers alike on both.
@@ -120,33 +164,42 @@ ACCESS_MASK GetRegKeyEffectiveRights(const std::wstring &path, REGSAM view)
                                        WRITE_OWNER};
     ACCESS_MASK rights = 0;
     for (ACCESS_MASK right : kRights) {
-        DWORD privileges[16] = {};
-        DWORD privilegesLength = sizeof(privileges);
-        DWORD granted = 0;
-        BOOL status = FALSE;
-        if (AccessCheck(descriptor.Get(), token.Get(), right, &mapping,
-                        reinterpret_cast<PPRIVILEGE_SET>(privileges), &privilegesLength, &granted, &status) &&
-            status) {
+        if (check.Grants(right)) {
             rights |= right;
         }
     }
     return rights;
 }
 
-bool IsRegKeyUnlocked(const std::wstring &path, REGSAM view)
+// A check for several named rights at once grants them exactly when a check per right
+// grants each, on Windows and on Wine alike: every denying entry is weighed against the
+// rights not yet granted when it is reached.
+bool IsRegKeyUnlocked(const std::wstring& path, REGSAM view)
 {
-    const ACCESS_MASK rights = GetRegKeyEffectiveRights(path, view);
-    for (ACCESS_MASK needed :
-         {kUnlockedKeyRights, kUnlockedKeyRights & ~static_cast<ACCESS_MASK>(KEY_SET_VALUE)}) {
-        if ((rights & needed) == needed) {
-            return true;
-        }
+    if (RegPathToSecurityName(path).empty()) {
+        return ReportUnlocked(false, path);
     }
-    DebugLog::Log(L"Locked key: " + path);
-    return false;
+    TRegKey key;
+    if (key.Open(ExtractRootFromKey(path), ExtractKeyWithotRoot(path).c_str(), READ_CONTROL | view) !=
+        ERROR_SUCCESS) {
+        return ReportUnlocked(false, path);
+    }
+    return ReportUnlocked(TKeyAccessCheck(key.Get()).Grants(kDeletableKeyRights), path);
 }
 
-TACEntry::TACEntry(const ACE_HEADER *ace) : ace_((ace->AceSize + sizeof(DWORD) - 1) / sizeof(DWORD))
+bool IsRegKeyUnlocked(HKEY key, const std::wstring& path, REGSAM view)
+{
+    if (RegPathToSecurityName(path).empty()) {
+        return ReportUnlocked(false, path);
+    }
+    const TKeyAccessCheck check(key);
+    if (!check.Valid()) {
+        return IsRegKeyUnlocked(path, view);  // a handle without READ_CONTROL
+    }
+    return ReportUnlocked(check.Grants(kDeletableKeyRights), path);
+}
+
+TACEntry::TACEntry(const ACE_HEADER* ace) : ace_((ace->AceSize + sizeof(DWORD) - 1) / sizeof(DWORD))
 {
     std::memcpy(ace_.data(), ace, ace->AceSize);
 }
@@ -156,7 +209,7 @@ TACEntry::TACEntry(PSID sid, ACCESS_MASK mask, BYTE flags)
     const DWORD sidLength = GetLengthSid(sid);
     const size_t size = offsetof(ACCESS_ALLOWED_ACE, SidStart) + sidLength;
     ace_.assign((size + sizeof(DWORD) - 1) / sizeof(DWORD), 0);
-    auto *ace = reinterpret_cast<ACCESS_ALLOWED_ACE *>(ace_.data());
+    auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace_.data());
     ace->Header.AceType = ACCESS_ALLOWED_ACE_TYPE;
     ace->Header.AceFlags = flags;
     ace->Header.AceSize = static_cast<WORD>(ace_.size() * sizeof(DWORD));
@@ -170,17 +223,17 @@ ACCESS_MASK TACEntry::Mask() const
         return 0;
     }
     ACCESS_MASK mask = 0;
-    std::memcpy(&mask, reinterpret_cast<const BYTE *>(ace_.data()) + sizeof(ACE_HEADER), sizeof(mask));
+    std::memcpy(&mask, reinterpret_cast<const BYTE*>(ace_.data()) + sizeof(ACE_HEADER), sizeof(mask));
     return mask;
 }
 
 PSID TACEntry::Sid() const
 {
     const size_t offset = SidOffset(Header());
-    if (offset + 8 > Size()) { // a SID takes at least 8 bytes
+    if (offset + 8 > Size()) {  // a SID takes at least 8 bytes
         return nullptr;
     }
-    auto *sid = reinterpret_cast<BYTE *>(const_cast<DWORD *>(ace_.data())) + offset;
+    auto* sid = reinterpret_cast<BYTE*>(const_cast<DWORD*>(ace_.data())) + offset;
     return IsValidSid(sid) && offset + GetLengthSid(sid) <= Size() ? sid : nullptr;
 }
 
@@ -190,7 +243,7 @@ DWORD TACEntry::SidLength() const
     return sid ? GetLengthSid(sid) : 0;
 }
 
-TFilesAccessRights::TFilesAccessRights(const TRegAccessRoute *route) : route_(route ? *route : plainRoute_)
+TFilesAccessRights::TFilesAccessRights(const TRegAccessRoute* route) : route_(route ? *route : plainRoute_)
 {
     if (auto sid = ReadCurrentUserSid()) {
         currentUser_.emplace(sid->data(), kCurrentUserEntryRights,
@@ -198,13 +251,13 @@ TFilesAccessRights::TFilesAccessRights(const TRegAccessRoute *route) : route_(ro
     }
 }
 
-bool TFilesAccessRights::RegKeyHasFullAccess(HKEY root, const std::wstring &key, REGSAM view) const
+bool TFilesAccessRights::RegKeyHasFullAccess(HKEY root, const std::wstring& key, REGSAM view) const
 {
     TRegKey opened;
     return opened.Open(root, key.c_str(), KEY_ALL_ACCESS | view) == ERROR_SUCCESS;
 }
 
-std::wstring TFilesAccessRights::RegRootToObjectName(HKEY root, const std::wstring &key)
+std::wstring TFilesAccessRights::RegRootToObjectName(HKEY root, const std::wstring& key)
 {
     if (root == HKEY_CLASSES_ROOT) {
         return L"CLASSES_ROOT\\" + key;
@@ -223,7 +276,7 @@ std::wstring TFilesAccessRights::RegRootToObjectName(HKEY root, const std::wstri
     throw ERegistryException(L"Unknown reg root: " + std::to_wstring(value));
 }
 
-bool TFilesAccessRights::GrantRegKeyFullAccess(HKEY root, const std::wstring &key, REGSAM view)
+bool TFilesAccessRights::GrantRegKeyFullAccess(HKEY root, const std::wstring& key, REGSAM view)
 {
     objectName_ = RegRootToObjectName(root, key);
     objectKind_ = SE_REGISTRY_KEY;
@@ -249,25 +302,25 @@ bool TFilesAccessRights::GrantAccess()
     TLocalMemory<void> descriptor;
     if (GetSecurityInfo(key.Get(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, &list,
                         nullptr, descriptor.Out()) != ERROR_SUCCESS) {
-        return false; // a list that cannot be read is left as it is
+        return false;  // a list that cannot be read is left as it is
     }
     entries_.clear();
     entryListName_ = objectName_;
     if (!list) {
-        return true; // no list at all: everyone has full access already
+        return true;  // no list at all: everyone has full access already
     }
     for (DWORD index = 0; index < list->AceCount; ++index) {
-        void *ace = nullptr;
+        void* ace = nullptr;
         if (!GetAce(list, index, &ace)) {
-            return false; // never write a list that lost an entry
+            return false;  // never write a list that lost an entry
         }
-        entries_.emplace_back(static_cast<const ACE_HEADER *>(ace));
+        entries_.emplace_back(static_cast<const ACE_HEADER*>(ace));
     }
 
     // The user's entry goes first: an allowing entry behind a denying one that names the
     // user (or one of the user's groups) would grant nothing.
     size_t size = sizeof(ACL) + currentUser_->Size();
-    for (const TACEntry &entry : entries_) {
+    for (const TACEntry& entry : entries_) {
         size += entry.Size();
     }
     if (size > MAXWORD) {
@@ -275,14 +328,14 @@ bool TFilesAccessRights::GrantAccess()
     }
     const DWORD revision = std::max<DWORD>(list->AclRevision, ACL_REVISION);
     std::vector<DWORD> buffer((size + sizeof(DWORD) - 1) / sizeof(DWORD));
-    auto *newList = reinterpret_cast<PACL>(buffer.data());
+    auto* newList = reinterpret_cast<PACL>(buffer.data());
     if (!InitializeAcl(newList, static_cast<DWORD>(size), revision) ||
-        !AddAce(newList, revision, MAXDWORD, const_cast<ACE_HEADER *>(currentUser_->Header()),
+        !AddAce(newList, revision, MAXDWORD, const_cast<ACE_HEADER*>(currentUser_->Header()),
                 currentUser_->Size())) {
         return false;
     }
-    for (const TACEntry &entry : entries_) {
-        if (!AddAce(newList, revision, MAXDWORD, const_cast<ACE_HEADER *>(entry.Header()), entry.Size())) {
+    for (const TACEntry& entry : entries_) {
+        if (!AddAce(newList, revision, MAXDWORD, const_cast<ACE_HEADER*>(entry.Header()), entry.Size())) {
             return false;
         }
     }
@@ -318,7 +371,7 @@ bool TFilesAccessRights::TakeOwnership()
     return route_.SetKeySecurity(key.Get(), OWNER_SECURITY_INFORMATION, &descriptor) == ERROR_SUCCESS;
 }
 
-bool EnableProcessPrivilege(const wchar_t *name)
+bool EnableProcessPrivilege(const wchar_t* name)
 {
     const TAccessToken token = TAccessToken::OfProcess(TOKEN_ADJUST_PRIVILEGES);
     if (!token) {
@@ -335,4 +388,4 @@ bool EnableProcessPrivilege(const wchar_t *name)
            GetLastError() == ERROR_SUCCESS;
 }
 
-} // namespace tidyhive
+}  // namespace tidyhive

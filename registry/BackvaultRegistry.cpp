@@ -14,25 +14,25 @@ namespace {
 constexpr DWORD kMaxKeyNameChars = 256;
 constexpr DWORD kMaxValueNameChars = 16384;
 
-LPCWSTR ValueName(const std::wstring &name)
+LPCWSTR ValueName(const std::wstring& name)
 {
     return name.empty() ? nullptr : name.c_str();
 }
 
 // A name key-relative and without its leading backslash; relative tells which it was.
-std::wstring StripRoot(const std::wstring &key, bool &relative)
+std::wstring StripRoot(const std::wstring& key, bool& relative)
 {
     relative = key.empty() || key.front() != L'\\';
     return relative ? key : key.substr(1);
 }
 
-void Trace(const wchar_t *step)
+void Trace(const wchar_t* step)
 {
     DebugLog::Log(std::wstring(L"TBackvaultRegistry.DeleteKey.") + step);
 }
 
 // One name at an index; grows the buffer once when the key changed since it was measured.
-template <class EnumFn> LONG EnumName(DWORD longest, DWORD maxChars, std::wstring &name, EnumFn enumerate)
+template <class EnumFn> LONG EnumName(DWORD longest, DWORD maxChars, std::wstring& name, EnumFn enumerate)
 {
     DWORD capacity = std::max<DWORD>(longest + 1, 2);
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -53,21 +53,21 @@ template <class EnumFn> LONG EnumName(DWORD longest, DWORD maxChars, std::wstrin
     return ERROR_MORE_DATA;
 }
 
-LONG EnumKeyName(HKEY key, DWORD index, DWORD longest, std::wstring &name)
+LONG EnumKeyName(HKEY key, DWORD index, DWORD longest, std::wstring& name)
 {
-    return EnumName(longest, kMaxKeyNameChars, name, [&](wchar_t *buffer, DWORD *length) {
+    return EnumName(longest, kMaxKeyNameChars, name, [&](wchar_t* buffer, DWORD* length) {
         return RegEnumKeyExW(key, index, buffer, length, nullptr, nullptr, nullptr, nullptr);
     });
 }
 
-LONG EnumValueName(HKEY key, DWORD index, DWORD longest, std::wstring &name)
+LONG EnumValueName(HKEY key, DWORD index, DWORD longest, std::wstring& name)
 {
-    return EnumName(longest, kMaxValueNameChars, name, [&](wchar_t *buffer, DWORD *length) {
+    return EnumName(longest, kMaxValueNameChars, name, [&](wchar_t* buffer, DWORD* length) {
         return RegEnumValueW(key, index, buffer, length, nullptr, nullptr, nullptr, nullptr);
     });
 }
 
-} // namespace
+}  // namespace
 
 TRegDataType DataTypeFromRegType(DWORD type)
 {
@@ -103,7 +103,7 @@ DWORD RegTypeFromDataType(TRegDataType type)
     }
 }
 
-bool QueryKeyInfo(HKEY key, TRegKeyInfo &info)
+bool QueryKeyInfo(HKEY key, TRegKeyInfo& info)
 {
     info = {};
     if (!key) {
@@ -114,7 +114,7 @@ bool QueryKeyInfo(HKEY key, TRegKeyInfo &info)
                             &info.fileTime) == ERROR_SUCCESS;
 }
 
-void EnumKeyNames(HKEY key, const TRegKeyInfo &info, TNameList &names)
+void EnumKeyNames(HKEY key, const TRegKeyInfo& info, TNameList& names)
 {
     std::wstring name;
     for (DWORD index = 0; index < info.numSubKeys; ++index) {
@@ -124,7 +124,7 @@ void EnumKeyNames(HKEY key, const TRegKeyInfo &info, TNameList &names)
     }
 }
 
-void EnumValueNames(HKEY key, const TRegKeyInfo &info, TNameList &names)
+void EnumValueNames(HKEY key, const TRegKeyInfo& info, TNameList& names)
 {
     std::wstring name;
     for (DWORD index = 0; index < info.numValues; ++index) {
@@ -134,7 +134,7 @@ void EnumValueNames(HKEY key, const TRegKeyInfo &info, TNameList &names)
     }
 }
 
-TBackvaultRegistry::TBackvaultRegistry(IBackvault *backup, REGSAM access)
+TBackvaultRegistry::TBackvaultRegistry(IBackvault* backup, REGSAM access)
     : route_([backup] {
           // The library hands out a reference of ours; the route keeps its own.
           const auto access = TComPtr<IRegAccess>::Adopt(backup ? backup->GetRegAccess() : nullptr);
@@ -170,7 +170,7 @@ HKEY TBackvaultRegistry::GetBaseKey(bool relative) const
     return currentKey_ && relative ? currentKey_.Get() : rootKey_;
 }
 
-TRoutedKey TBackvaultRegistry::GetKey(const std::wstring &key) const
+TRoutedKey TBackvaultRegistry::GetKey(const std::wstring& key) const
 {
     bool relative = true;
     const std::wstring name = StripRoot(key, relative);
@@ -179,14 +179,20 @@ TRoutedKey TBackvaultRegistry::GetKey(const std::wstring &key) const
     return result;
 }
 
-bool TBackvaultRegistry::OpenKey(const std::wstring &key, bool canCreate)
+bool TBackvaultRegistry::OpenKey(const std::wstring& key, bool canCreate)
 {
     bool relative = true;
     const std::wstring name = StripRoot(key, relative);
     HKEY opened = nullptr;
-    const LONG status = !canCreate || name.empty()
-                            ? route_.OpenKey(GetBaseKey(relative), name, access_, opened)
-                            : route_.CreateKey(GetBaseKey(relative), name, access_, opened);
+    const HKEY base = GetBaseKey(relative);
+    LONG status = ERROR_SUCCESS;
+    if (canCreate && !name.empty()) {
+        status = route_.CreateKey(base, name, access_, opened);
+    } else if (!route_.Recorded() && base == rootKey_) {
+        status = readCache_.Open(base, name, access_, opened);
+    } else {
+        status = route_.OpenKey(base, name, access_, opened);
+    }
     if (status != ERROR_SUCCESS) {
         return false;
     }
@@ -205,10 +211,10 @@ bool TBackvaultRegistry::OpenKey(const std::wstring &key, bool canCreate)
     return true;
 }
 
-bool TBackvaultRegistry::KeyExists(const std::wstring &key)
+bool TBackvaultRegistry::KeyExists(const std::wstring& key)
 {
     struct TAccessRestore {
-        TBackvaultRegistry &self;
+        TBackvaultRegistry& self;
         REGSAM saved;
         ~TAccessRestore() { self.access_ = saved; }
     } restore{*this, access_};
@@ -221,7 +227,7 @@ bool TBackvaultRegistry::KeyExists(const std::wstring &key)
     return false;
 }
 
-bool TBackvaultRegistry::DeleteKey(const std::wstring &key)
+bool TBackvaultRegistry::DeleteKey(const std::wstring& key)
 {
     bool relative = true;
     const std::wstring name = StripRoot(key, relative);
@@ -233,7 +239,7 @@ bool TBackvaultRegistry::DeleteKey(const std::wstring &key)
     return DeleteTree(GetBaseKey(relative), name);
 }
 
-bool TBackvaultRegistry::DeleteTree(HKEY parent, const std::wstring &key)
+bool TBackvaultRegistry::DeleteTree(HKEY parent, const std::wstring& key)
 {
     Trace(L"Start");
     bool valuesDeleted = true;
@@ -262,7 +268,7 @@ bool TBackvaultRegistry::DeleteTree(HKEY parent, const std::wstring &key)
                     EnumValueNames(deleting.Get(), current, values);
                 }
                 Trace(L"Values.Count");
-                for (const std::wstring &value : values) {
+                for (const std::wstring& value : values) {
                     if (route_.DeleteValue(deleting.Get(), value) != ERROR_SUCCESS) {
                         valuesDeleted = false;
                         break;
@@ -279,17 +285,17 @@ bool TBackvaultRegistry::DeleteTree(HKEY parent, const std::wstring &key)
     return route_.DeleteKey(parent, key, access_ & kRegistryViewBits) == ERROR_SUCCESS;
 }
 
-bool TBackvaultRegistry::DeleteValue(const std::wstring &name)
+bool TBackvaultRegistry::DeleteValue(const std::wstring& name)
 {
     return currentKey_ && route_.DeleteValue(currentKey_.Get(), name) == ERROR_SUCCESS;
 }
 
-bool TBackvaultRegistry::GetKeyInfo(TRegKeyInfo &info) const
+bool TBackvaultRegistry::GetKeyInfo(TRegKeyInfo& info) const
 {
     return QueryKeyInfo(currentKey_.Get(), info);
 }
 
-void TBackvaultRegistry::GetKeyNames(TNameList &names) const
+void TBackvaultRegistry::GetKeyNames(TNameList& names) const
 {
     names.clear();
     TRegKeyInfo info;
@@ -298,7 +304,7 @@ void TBackvaultRegistry::GetKeyNames(TNameList &names) const
     }
 }
 
-void TBackvaultRegistry::GetValueNames(TNameList &names) const
+void TBackvaultRegistry::GetValueNames(TNameList& names) const
 {
     names.clear();
     TRegKeyInfo info;
@@ -307,7 +313,7 @@ void TBackvaultRegistry::GetValueNames(TNameList &names) const
     }
 }
 
-bool TBackvaultRegistry::GetDataInfo(const std::wstring &name, TRegDataInfo &info) const
+bool TBackvaultRegistry::GetDataInfo(const std::wstring& name, TRegDataInfo& info) const
 {
     info = {};
     if (!currentKey_) {
@@ -324,25 +330,25 @@ bool TBackvaultRegistry::GetDataInfo(const std::wstring &name, TRegDataInfo &inf
     return true;
 }
 
-long long TBackvaultRegistry::GetDataSize(const std::wstring &name) const
+long long TBackvaultRegistry::GetDataSize(const std::wstring& name) const
 {
     TRegDataInfo info;
     return GetDataInfo(name, info) ? static_cast<long long>(info.dataSize) : -1;
 }
 
-TRegDataType TBackvaultRegistry::GetDataType(const std::wstring &name) const
+TRegDataType TBackvaultRegistry::GetDataType(const std::wstring& name) const
 {
     TRegDataInfo info;
     return GetDataInfo(name, info) ? info.regData : TRegDataType::rdUnknown;
 }
 
-bool TBackvaultRegistry::ValueExists(const std::wstring &name) const
+bool TBackvaultRegistry::ValueExists(const std::wstring& name) const
 {
     TRegDataInfo info;
     return GetDataInfo(name, info);
 }
 
-std::wstring TBackvaultRegistry::ReadString(const std::wstring &name) const
+std::wstring TBackvaultRegistry::ReadString(const std::wstring& name) const
 {
     const long long size = GetDataSize(name);
     if (size <= 0) {
@@ -364,7 +370,7 @@ std::wstring TBackvaultRegistry::ReadString(const std::wstring &name) const
     if (kind != TRegDataType::rdString && kind != TRegDataType::rdExpandString) {
         throw ERegistryException(FormatText(L"Invalid data type for '%s'", name.c_str()));
     }
-    std::wstring text(reinterpret_cast<const wchar_t *>(data.data()), length / sizeof(wchar_t));
+    std::wstring text(reinterpret_cast<const wchar_t*>(data.data()), length / sizeof(wchar_t));
     const size_t zero = text.find(L'\0');
     if (zero != std::wstring::npos) {
         text.resize(zero);
@@ -372,16 +378,45 @@ std::wstring TBackvaultRegistry::ReadString(const std::wstring &name) const
     return text;
 }
 
-void TBackvaultRegistry::WriteString(const std::wstring &name, const std::wstring &value)
+std::wstring TBackvaultRegistry::ReadStringIfString(const std::wstring& name) const
+{
+    if (!currentKey_) {
+        return {};
+    }
+    // Most texts fit; a longer one is read again at the size the registry names.
+    std::vector<BYTE> data(512 + sizeof(wchar_t));
+    DWORD type = REG_NONE;
+    DWORD length = 512;
+    LONG status = RegQueryValueExW(currentKey_.Get(), ValueName(name), nullptr, &type, data.data(), &length);
+    for (int attempt = 0; status == ERROR_MORE_DATA; ++attempt) {
+        if (attempt == 2) {
+            throw ERegistryException(FormatText(L"Failed to get data for '%s'", name.c_str()));
+        }
+        data.assign(length + sizeof(wchar_t), 0);
+        status = RegQueryValueExW(currentKey_.Get(), ValueName(name), nullptr, &type, data.data(), &length);
+    }
+    const TRegDataType kind = DataTypeFromRegType(type);
+    if (status != ERROR_SUCCESS || (kind != TRegDataType::rdString && kind != TRegDataType::rdExpandString)) {
+        return {};
+    }
+    std::wstring text(reinterpret_cast<const wchar_t*>(data.data()), length / sizeof(wchar_t));
+    const size_t zero = text.find(L'\0');
+    if (zero != std::wstring::npos) {
+        text.resize(zero);
+    }
+    return text;
+}
+
+void TBackvaultRegistry::WriteString(const std::wstring& name, const std::wstring& value)
 {
     const DWORD size = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
     const LONG status =
         currentKey_ ? route_.SetValue(currentKey_.Get(), name, RegTypeFromDataType(TRegDataType::rdString),
-                                      reinterpret_cast<const BYTE *>(value.c_str()), size)
+                                      reinterpret_cast<const BYTE*>(value.c_str()), size)
                     : ERROR_INVALID_HANDLE;
     if (status != ERROR_SUCCESS) {
         throw ERegistryException(FormatText(L"Failed to set data for '%s'", name.c_str()));
     }
 }
 
-} // namespace tidyhive
+}  // namespace tidyhive

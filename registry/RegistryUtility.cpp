@@ -7,7 +7,7 @@
 namespace tidyhive {
 namespace {
 
-void TraceDelete(const wchar_t *step)
+void TraceDelete(const wchar_t* step)
 {
     DebugLog::Log(std::wstring(L"TRegistryUtility.DeleteKey") + step);
 }
@@ -17,9 +17,9 @@ REGSAM WithView(REGSAM access, bool view64)
     return (access & ~kRegistryViewBits) | RegistryViewFlag(view64);
 }
 
-} // namespace
+}  // namespace
 
-TBaseRegistryUtility::TBaseRegistryUtility(const wchar_t *className,
+TBaseRegistryUtility::TBaseRegistryUtility(const wchar_t* className,
                                            std::unique_ptr<TBackvaultRegistry> registry)
     : className_(className), registry_(std::move(registry))
 {
@@ -35,7 +35,7 @@ void TBaseRegistryUtility::CloseKey()
     }
 }
 
-bool TBaseRegistryUtility::OpenKey(const std::wstring &path)
+bool TBaseRegistryUtility::OpenKey(const std::wstring& path)
 {
     return Logged(L"OpenKey", [&] {
         if (path.empty() || path == currentPath_) {
@@ -54,7 +54,7 @@ bool TBaseRegistryUtility::OpenKey(const std::wstring &path)
     });
 }
 
-bool TBaseRegistryUtility::GetKeyNames(const std::wstring &path, TNameList &names)
+bool TBaseRegistryUtility::GetKeyNames(const std::wstring& path, TNameList& names)
 {
     names.clear();
     if (!OpenKey(path)) {
@@ -64,7 +64,7 @@ bool TBaseRegistryUtility::GetKeyNames(const std::wstring &path, TNameList &name
     return true;
 }
 
-bool TBaseRegistryUtility::GetValueNames(const std::wstring &path, TNameList &names)
+bool TBaseRegistryUtility::GetValueNames(const std::wstring& path, TNameList& names)
 {
     names.clear();
     if (!OpenKey(path)) {
@@ -74,30 +74,26 @@ bool TBaseRegistryUtility::GetValueNames(const std::wstring &path, TNameList &na
     return true;
 }
 
-std::wstring TBaseRegistryUtility::ReadString(const std::wstring &path, const std::wstring &name)
+std::wstring TBaseRegistryUtility::ReadString(const std::wstring& path, const std::wstring& name)
 {
     if (!OpenKey(path)) {
         return {};
     }
-    const TRegDataType type = registry_->GetDataType(name);
-    if (type != TRegDataType::rdString && type != TRegDataType::rdExpandString) {
-        return {};
-    }
-    return registry_->ReadString(name);
+    return registry_->ReadStringIfString(name);
 }
 
-bool TBaseRegistryUtility::GetKeyNamesSafe(const std::wstring &path, TNameList &names, bool &success)
+bool TBaseRegistryUtility::GetKeyNamesSafe(const std::wstring& path, TNameList& names, bool& success)
 {
     return SafeCall(success, false, [&] { return GetKeyNames(path, names); });
 }
 
-bool TBaseRegistryUtility::GetValueNamesSafe(const std::wstring &path, TNameList &names, bool &success)
+bool TBaseRegistryUtility::GetValueNamesSafe(const std::wstring& path, TNameList& names, bool& success)
 {
     return SafeCall(success, false, [&] { return GetValueNames(path, names); });
 }
 
-std::wstring TBaseRegistryUtility::ReadStringSafe(const std::wstring &path, const std::wstring &name,
-                                                  bool &success)
+std::wstring TBaseRegistryUtility::ReadStringSafe(const std::wstring& path, const std::wstring& name,
+                                                  bool& success)
 {
     return SafeCall(success, std::wstring(), [&] { return ReadString(path, name); });
 }
@@ -124,7 +120,7 @@ void TStdRegistryUtility::RecreateRegistryAccess(REGSAM access)
         if (root) {
             registry_->SetRootKey(root);
             if (keyWasOpen && !registry_->OpenKey(openPath, false)) {
-                currentPath_.clear(); // not in the new view: the next call opens afresh
+                currentPath_.clear();  // not in the new view: the next call opens afresh
             }
         }
     });
@@ -139,7 +135,7 @@ void TStdRegistryUtility::Set64BitView(bool view64)
     view64_ = view64;
 }
 
-bool TStdRegistryUtility::KeyExists(const std::wstring &path)
+bool TStdRegistryUtility::KeyExists(const std::wstring& path)
 {
     return Logged(L"KeyExists", [&] {
         CloseKey();
@@ -152,7 +148,7 @@ bool TStdRegistryUtility::KeyExists(const std::wstring &path)
 
 TRegistryUtility::TRegistryUtility() : TRegistryUtility(TRestoreManager::Instance().Backup()) {}
 
-TRegistryUtility::TRegistryUtility(IBackvault *backup)
+TRegistryUtility::TRegistryUtility(IBackvault* backup)
     : TBaseRegistryUtility(L"TRegistryUtility",
                            std::make_unique<TBackvaultRegistry>(backup, WithView(KEY_ALL_ACCESS, false))),
       rights_(std::make_unique<TFilesAccessRights>(&registry_->Route()))
@@ -171,7 +167,7 @@ void TRegistryUtility::Set64BitView(bool view64)
     view64_ = view64;
 }
 
-bool TRegistryUtility::KeyExists(const std::wstring &path)
+bool TRegistryUtility::KeyExists(const std::wstring& path)
 {
     return Logged(L"KeyExists", [&] {
         CloseKey();
@@ -180,12 +176,12 @@ bool TRegistryUtility::KeyExists(const std::wstring &path)
     });
 }
 
-bool TRegistryUtility::KeyExistsSafe(const std::wstring &path, bool &success)
+bool TRegistryUtility::KeyExistsSafe(const std::wstring& path, bool& success)
 {
     return SafeCall(success, false, [&] { return KeyExists(path); });
 }
 
-bool TRegistryUtility::DeleteKey(const std::wstring &path)
+bool TRegistryUtility::DeleteKey(const std::wstring& path)
 {
     TraceDelete(L"");
     if (!KeyExists(path)) {
@@ -211,7 +207,7 @@ bool TRegistryUtility::DeleteKey(const std::wstring &path)
     return registry_->DeleteKey(key);
 }
 
-bool TRegistryUtility::DeleteKeySafe(const std::wstring &path, bool &success)
+bool TRegistryUtility::DeleteKeySafe(const std::wstring& path, bool& success)
 {
     DebugLog::Log(L"TRegistryUtility.DeleteKeySafe");
     const bool result = SafeCall(success, false, [&] { return DeleteKey(path); });
@@ -221,7 +217,7 @@ bool TRegistryUtility::DeleteKeySafe(const std::wstring &path, bool &success)
     return result;
 }
 
-bool TRegistryUtility::DeleteValue(const std::wstring &path, const std::wstring &name)
+bool TRegistryUtility::DeleteValue(const std::wstring& path, const std::wstring& name)
 {
     if (!ValueExists(path, name)) {
         return true;
@@ -235,7 +231,7 @@ bool TRegistryUtility::DeleteValue(const std::wstring &path, const std::wstring 
     return OpenKey(path) && registry_->DeleteValue(name);
 }
 
-bool TRegistryUtility::KeyEmpty(const std::wstring &path)
+bool TRegistryUtility::KeyEmpty(const std::wstring& path)
 {
     return Logged(L"KeyEmpty", [&] {
         if (!OpenKey(path)) {
@@ -251,22 +247,22 @@ bool TRegistryUtility::KeyEmpty(const std::wstring &path)
     });
 }
 
-bool TRegistryUtility::ValueExists(const std::wstring &path, const std::wstring &name)
+bool TRegistryUtility::ValueExists(const std::wstring& path, const std::wstring& name)
 {
     return Logged(L"ValueExists", [&] { return !OpenKey(path) || registry_->ValueExists(name); });
 }
 
-void TRegistryUtility::WriteString(const std::wstring &path, const std::wstring &name,
-                                   const std::wstring &value)
+void TRegistryUtility::WriteString(const std::wstring& path, const std::wstring& name,
+                                   const std::wstring& value)
 {
     if (OpenKey(path)) {
         registry_->WriteString(name, value);
     }
 }
 
-TRegDataType TRegistryUtility::GetDataType(const std::wstring &name) const
+TRegDataType TRegistryUtility::GetDataType(const std::wstring& name) const
 {
     return registry_->GetDataType(name);
 }
 
-} // namespace tidyhive
+}  // namespace tidyhive

@@ -4,6 +4,7 @@
 #include "clean/IgnoreList.h"
 #include "engine/BoundaryGuard.h"
 #include "registry/AccessRights.h"
+#include "registry/LookupMemo.h"
 #include "registry/Wow64.h"
 #include "scan/RegistryKeyIterator.h"
 #include "scan/Task.h"
@@ -12,6 +13,7 @@
 #include "validation/EmptyKeyValidationAlgorithm.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace tidyhive {
 
@@ -250,10 +252,19 @@ void TBaseCategoryScanner::ScanKey(const std::wstring& AKey, bool AValidate, int
     }
 
     const REGSAM view = RegistryViewFlag(IsRoot64Bit(currentRootIndex_));
+    // Judged once per key, on the handle the listing opened where it is still at hand.
+    std::optional<bool> unlocked;
+    const auto keyUnlocked = [&] {
+        if (!unlocked) {
+            const HKEY open = registry_->CurrentPath() == AKey ? registry_->Registry().CurrentKey() : nullptr;
+            unlocked = open ? IsRegKeyUnlocked(open, AKey, view) : IsRegKeyUnlocked(AKey, view);
+        }
+        return *unlocked;
+    };
     bool emptyKeyProblem = false;
     if (names.empty() || (names.size() == 1 && defaultFound)) {
         if (!SkipEmptyKeyCheck(AKey) && !emptyKeyAlgorithm_->IsValid(AKey, std::wstring(), std::wstring()) &&
-            IsRegKeyUnlocked(AKey, view)) {
+            keyUnlocked()) {
             AddProblem(AKey, std::wstring(), std::wstring(), emptyKeyAlgorithm_.get());
             emptyKeyProblem = true;
         }
@@ -273,7 +284,7 @@ void TBaseCategoryScanner::ScanKey(const std::wstring& AKey, bool AValidate, int
                 continue;
             }
             TValidationAlgorithm* const algorithm = TryValidateValue(AKey, name, data);
-            if (algorithm && IsRegKeyUnlocked(AKey, view)) {
+            if (algorithm && keyUnlocked()) {
                 if (IsIgnored(AKey, name)) {
                     valuesIgnored_.fetch_add(1, std::memory_order_relaxed);
                 } else {
@@ -330,6 +341,7 @@ int TBaseCategoryScanner::GetTotalValuesCount()
 
 void TBaseCategoryScanner::Scan()
 {
+    const TLookupMemoScope lookups;
     Reset();
     WalkRoots(true);
 }

@@ -21,6 +21,8 @@ struct TWorkingThread::TContext {
     std::atomic<bool> terminated{false};
     // The thread running this run's hand-over right now, 0 when none does.
     std::atomic<DWORD> handOverThread{0};
+    // Commands already in the worker's queue; raised only after each is posted.
+    std::atomic<unsigned> commandsPosted{0};
 };
 
 namespace {
@@ -32,15 +34,15 @@ constexpr wchar_t kHandOverClass[] = L"TidyhiveTaskHandOver";
 // Thread messages only: messages posted to the thread, none addressed to a window.
 const HWND kThreadMessages = reinterpret_cast<HWND>(static_cast<LONG_PTR>(-1));
 
-void RunFinish(TWorkingThread::TContext &context)
+void RunFinish(TWorkingThread::TContext& context)
 {
     if (context.terminated.load() || !context.onFinish) {
-        return; // a Stop took over: it reports the end with OnStopped
+        return;  // a Stop took over: it reports the end with OnStopped
     }
     context.handOverThread.store(GetCurrentThreadId());
     try {
         context.onFinish();
-    } catch (const std::exception &error) {
+    } catch (const std::exception& error) {
         DebugLog::Failure(L"TWorkingThread", L"Execute", Utf8ToWide(error.what()));
     } catch (...) {
         DebugLog::Failure(L"TWorkingThread", L"Execute", L"unknown error");
@@ -52,7 +54,7 @@ LRESULT CALLBACK HandOverWindowProc(HWND window, UINT message, WPARAM wParam, LP
 {
     if (message == kHandOverMessage) {
         // The sending worker keeps the context alive until this returns.
-        RunFinish(*reinterpret_cast<TWorkingThread::TContext *>(lParam));
+        RunFinish(*reinterpret_cast<TWorkingThread::TContext*>(lParam));
         return kHandOverDone;
     }
     return DefWindowProcW(window, message, wParam, lParam);
@@ -73,7 +75,7 @@ HINSTANCE ThisModule()
 std::mutex gClassMutex;
 int gWindowCount = 0;
 
-void HandOff(TWorkingThread::TContext &context)
+void HandOff(TWorkingThread::TContext& context)
 {
     if (context.terminated.load()) {
         return;
@@ -108,7 +110,7 @@ void WaitServingSentMessages(HANDLE handle)
     }
 }
 
-int ThreadPriorityOf(BYTE priority, bool &known)
+int ThreadPriorityOf(BYTE priority, bool& known)
 {
     known = true;
     switch (priority) {
@@ -148,17 +150,32 @@ public:
             CoUninitialize();
         }
     }
-    TComApartment(const TComApartment &) = delete;
-    TComApartment &operator=(const TComApartment &) = delete;
+    TComApartment(const TComApartment&) = delete;
+    TComApartment& operator=(const TComApartment&) = delete;
 
 private:
     bool initialized_;
 };
 
-} // namespace
+// The worker's count of posted commands and how many of them its checkpoint has seen.
+// Commands reach a worker only through PostCommand, so the checkpoint looks at the queue
+// (a round trip to the window system) only when a new one has arrived. Threads that are no
+// worker get no commands at all.
+thread_local const std::atomic<unsigned>* tCommandsPosted = nullptr;
+thread_local unsigned tCommandsSeen = 0;
+
+}  // namespace
 
 void CheckThreadMessages()
 {
+    if (!tCommandsPosted) {
+        return;
+    }
+    const unsigned posted = tCommandsPosted->load(std::memory_order_acquire);
+    if (posted == tCommandsSeen) {
+        return;
+    }
+    tCommandsSeen = posted;
     MSG message;
     if (PeekMessageW(&message, kThreadMessages, WM_STOP, WM_STOP, PM_REMOVE)) {
         AbortOnStop();
@@ -188,7 +205,7 @@ TWorkingThread::TWorkingThread(HWND finishWindow) : context_(std::make_shared<TC
     if (!context_->ready) {
         throw std::runtime_error("cannot create the worker's ready event");
     }
-    auto *parameter = new std::shared_ptr<TContext>(context_);
+    auto* parameter = new std::shared_ptr<TContext>(context_);
     thread_.Reset(CreateThread(nullptr, 0, &ThreadProc, parameter, CREATE_SUSPENDED, &threadId_));
     if (!thread_) {
         delete parameter;
@@ -200,10 +217,10 @@ TWorkingThread::~TWorkingThread()
 {
     Terminate();
     if (!resumed_) {
-        ResumeThread(thread_.Get()); // it sees the mark and ends without running the body
+        ResumeThread(thread_.Get());  // it sees the mark and ends without running the body
     }
     if (context_->handOverThread.load() == GetCurrentThreadId()) {
-        return; // called from this run's hand-over: the worker ends as soon as it returns
+        return;  // called from this run's hand-over: the worker ends as soon as it returns
     }
     WaitServingSentMessages(thread_.Get());
 }
@@ -249,14 +266,20 @@ bool TWorkingThread::Terminated() const
 
 bool TWorkingThread::PostCommand(UINT command) const
 {
-    return PostThreadMessageW(threadId_, command, 0, 0) != FALSE;
+    if (!PostThreadMessageW(threadId_, command, 0, 0)) {
+        return false;
+    }
+    context_->commandsPosted.fetch_add(1, std::memory_order_release);
+    return true;
 }
 
 DWORD WINAPI TWorkingThread::ThreadProc(LPVOID parameter)
 {
     const std::unique_ptr<std::shared_ptr<TContext>> holder(
-        static_cast<std::shared_ptr<TContext> *>(parameter));
-    TContext &context = **holder;
+        static_cast<std::shared_ptr<TContext>*>(parameter));
+    TContext& context = **holder;
+    tCommandsPosted = &context.commandsPosted;
+    tCommandsSeen = 0;
     // The queue exists from here on, before anyone learns that the worker is ready.
     MSG message;
     PeekMessageW(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
@@ -268,9 +291,9 @@ DWORD WINAPI TWorkingThread::ThreadProc(LPVOID parameter)
             if (context.onExecute) {
                 context.onExecute(context.param);
             }
-        } catch (const EAbortTask &) {
+        } catch (const EAbortTask&) {
             // stopped: ends quietly
-        } catch (const std::exception &exception) {
+        } catch (const std::exception& exception) {
             failed = true;
             error = Utf8ToWide(exception.what());
         } catch (...) {
@@ -327,7 +350,7 @@ THandOverWindow::~THandOverWindow()
         PostMessageW(window_, WM_CLOSE, 0, 0);
     }
     if (--gWindowCount == 0) {
-        UnregisterClassW(kHandOverClass, ThisModule()); // fails harmlessly while a window remains
+        UnregisterClassW(kHandOverClass, ThisModule());  // fails harmlessly while a window remains
     }
 }
 
@@ -359,7 +382,7 @@ void TTask::Start(LONG param)
     }
     state_.store(tsIdle);
     auto worker = std::make_unique<TWorkingThread>(handOverWindow_.Handle());
-    TWorkingThread *const run = worker.get();
+    TWorkingThread* const run = worker.get();
     worker->OnExecute = [this, run](LONG value) { ThreadBody(*run, value); };
     worker->OnFinish = [this] { FinishHandOver(); };
     worker->Param = param;
@@ -374,7 +397,7 @@ void TTask::Start(LONG param)
     DoStarted();
 }
 
-void TTask::ThreadBody(TWorkingThread &worker, LONG param)
+void TTask::ThreadBody(TWorkingThread& worker, LONG param)
 {
     state_.store(tsPreparing);
     worker.SignalReady();
@@ -481,4 +504,4 @@ void TTask::SetMaxProgress(LONG value)
     maxProgress_ = value;
 }
 
-} // namespace tidyhive
+}  // namespace tidyhive

@@ -2,6 +2,7 @@
 
 #include "validation/RecordedAlgorithmRegistry.h"
 
+#include "registry/LookupMemo.h"
 #include "services/DebugLog.h"
 #include "services/Text.h"
 
@@ -10,27 +11,8 @@
 namespace tidyhive {
 namespace {
 
-class TRegKey {
-public:
-    TRegKey() = default;
-    ~TRegKey()
-    {
-        if (key_) {
-            RegCloseKey(key_);
-        }
-    }
-    TRegKey(const TRegKey &) = delete;
-    TRegKey &operator=(const TRegKey &) = delete;
-
-    HKEY Get() const { return key_; }
-    HKEY *Out() { return &key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
-
 struct TRootName {
-    const wchar_t *name;
+    const wchar_t* name;
     HKEY key;
 };
 
@@ -44,16 +26,16 @@ const TRootName kRoots[] = {
     {L"HKEY_DYN_DATA", HKEY_DYN_DATA},
 };
 
-[[noreturn]] void Fail(const char *operation, const std::wstring &path, LONG status)
+[[noreturn]] void Fail(const char* operation, const std::wstring& path, LONG status)
 {
     throw EAlgorithmRegistryError(std::string(operation) + " " + WideToUtf8(path) + " failed: error " +
                                   std::to_string(status));
 }
 
 // Splits a full path into its root handle and the key below it (no leading backslash).
-void SplitPath(const std::wstring &path, HKEY &root, std::wstring &subKey)
+void SplitPath(const std::wstring& path, HKEY& root, std::wstring& subKey)
 {
-    for (const TRootName &candidate : kRoots) {
+    for (const TRootName& candidate : kRoots) {
         const std::wstring_view name(candidate.name);
         if (StartsWithText(path, name) && (path.size() == name.size() || path[name.size()] == L'\\')) {
             root = candidate.key;
@@ -65,12 +47,14 @@ void SplitPath(const std::wstring &path, HKEY &root, std::wstring &subKey)
 }
 
 // Opens the key; answers false when it is not there, throws on any other failure.
-bool OpenKey(const std::wstring &path, REGSAM access, TRegKey &key)
+bool OpenKey(TKeyHandleCache& cache, const std::wstring& path, REGSAM access, TRegKey& key)
 {
     HKEY root = nullptr;
     std::wstring subKey;
     SplitPath(path, root, subKey);
-    const LONG status = RegOpenKeyExW(root, subKey.c_str(), 0, access, key.Out());
+    HKEY opened = nullptr;
+    const LONG status = cache.Open(root, subKey, access, opened);
+    key.Attach(opened);
     if (status == ERROR_SUCCESS) {
         return true;
     }
@@ -80,13 +64,13 @@ bool OpenKey(const std::wstring &path, REGSAM access, TRegKey &key)
     Fail("RegOpenKeyEx", path, status);
 }
 
-template <class Body> auto Safely(bool &success, Body &&body) -> decltype(body())
+template <class Body> auto Safely(bool& success, Body&& body) -> decltype(body())
 {
     try {
         auto result = body();
         success = true;
         return result;
-    } catch (const std::exception &error) {
+    } catch (const std::exception& error) {
         DebugLog::LogError(Utf8ToWide(error.what()));
     } catch (...) {
         DebugLog::LogError(L"unknown registry error");
@@ -95,7 +79,7 @@ template <class Body> auto Safely(bool &success, Body &&body) -> decltype(body()
     return {};
 }
 
-void ListNames(const std::wstring &path, HKEY key, bool subKeys, std::vector<std::wstring> &names)
+void ListNames(const std::wstring& path, HKEY key, bool subKeys, std::vector<std::wstring>& names)
 {
     DWORD maxKeyName = 0;
     DWORD maxValueName = 0;
@@ -114,7 +98,7 @@ void ListNames(const std::wstring &path, HKEY key, bool subKeys, std::vector<std
             return;
         }
         if (status == ERROR_MORE_DATA) {
-            buffer.resize(buffer.size() * 2 + 256); // grew since the query
+            buffer.resize(buffer.size() * 2 + 256);  // grew since the query
             continue;
         }
         if (status != ERROR_SUCCESS) {
@@ -125,7 +109,7 @@ void ListNames(const std::wstring &path, HKEY key, bool subKeys, std::vector<std
     }
 }
 
-} // namespace
+}  // namespace
 
 std::unique_ptr<TAlgorithmRegistry> CreateAlgorithmRegistry()
 {
@@ -138,7 +122,7 @@ bool OsHasTwoRegistryViews()
     return true;
 #else
     static const bool wow64 = [] {
-        using IsWow64ProcessFn = BOOL(WINAPI *)(HANDLE, PBOOL);
+        using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
         const auto isWow64Process = reinterpret_cast<IsWow64ProcessFn>(
             GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "IsWow64Process"));
         BOOL result = FALSE;
@@ -155,34 +139,40 @@ void TWin32AlgorithmRegistry::Set64BitView(bool value)
     }
 }
 
-bool TWin32AlgorithmRegistry::KeyExists(const std::wstring &path)
+bool TWin32AlgorithmRegistry::KeyExists(const std::wstring& path)
 {
+    if (const std::optional<bool> known = TLookupMemoScope::KeyExists(ViewFlag(), path)) {
+        return *known;
+    }
     HKEY root = nullptr;
     std::wstring subKey;
     SplitPath(path, root, subKey);
     TRegKey key;
-    const LONG status = RegOpenKeyExW(root, subKey.c_str(), 0, KEY_READ | ViewFlag(), key.Out());
-    if (status == ERROR_SUCCESS || status == ERROR_ACCESS_DENIED) {
-        return true; // a key we may not read is there all the same
+    HKEY opened = nullptr;
+    const LONG status = cache_.Open(root, subKey, KEY_READ | ViewFlag(), opened);
+    key.Attach(opened);
+    if (status != ERROR_SUCCESS && status != ERROR_ACCESS_DENIED && status != ERROR_FILE_NOT_FOUND &&
+        status != ERROR_PATH_NOT_FOUND) {
+        Fail("RegOpenKeyEx", path, status);
     }
-    if (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND) {
-        return false;
-    }
-    Fail("RegOpenKeyEx", path, status);
+    // A key we may not read is there all the same.
+    const bool exists = status == ERROR_SUCCESS || status == ERROR_ACCESS_DENIED;
+    TLookupMemoScope::RememberKeyExists(ViewFlag(), path, exists);
+    return exists;
 }
 
-bool TWin32AlgorithmRegistry::KeyExistsSafe(const std::wstring &path, bool &success)
+bool TWin32AlgorithmRegistry::KeyExistsSafe(const std::wstring& path, bool& success)
 {
     return Safely(success, [&] { return KeyExists(path); });
 }
 
-bool TWin32AlgorithmRegistry::GetKeyNamesSafe(const std::wstring &path, std::vector<std::wstring> &names,
-                                              bool &success)
+bool TWin32AlgorithmRegistry::GetKeyNamesSafe(const std::wstring& path, std::vector<std::wstring>& names,
+                                              bool& success)
 {
     names.clear();
     return Safely(success, [&] {
         TRegKey key;
-        if (!OpenKey(path, KEY_READ | ViewFlag(), key)) {
+        if (!OpenKey(cache_, path, KEY_READ | ViewFlag(), key)) {
             return false;
         }
         ListNames(path, key.Get(), true, names);
@@ -190,13 +180,13 @@ bool TWin32AlgorithmRegistry::GetKeyNamesSafe(const std::wstring &path, std::vec
     });
 }
 
-bool TWin32AlgorithmRegistry::GetValueNamesSafe(const std::wstring &path, std::vector<std::wstring> &names,
-                                                bool &success)
+bool TWin32AlgorithmRegistry::GetValueNamesSafe(const std::wstring& path, std::vector<std::wstring>& names,
+                                                bool& success)
 {
     names.clear();
     return Safely(success, [&] {
         TRegKey key;
-        if (!OpenKey(path, KEY_READ | ViewFlag(), key)) {
+        if (!OpenKey(cache_, path, KEY_READ | ViewFlag(), key)) {
             return false;
         }
         ListNames(path, key.Get(), false, names);
@@ -204,13 +194,13 @@ bool TWin32AlgorithmRegistry::GetValueNamesSafe(const std::wstring &path, std::v
     });
 }
 
-bool TWin32AlgorithmRegistry::GetValueTypeSafe(const std::wstring &path, const std::wstring &name,
-                                               DWORD &type, bool &success)
+bool TWin32AlgorithmRegistry::GetValueTypeSafe(const std::wstring& path, const std::wstring& name,
+                                               DWORD& type, bool& success)
 {
     type = REG_NONE;
     return Safely(success, [&] {
         TRegKey key;
-        if (!OpenKey(path, KEY_QUERY_VALUE | ViewFlag(), key)) {
+        if (!OpenKey(cache_, path, KEY_QUERY_VALUE | ViewFlag(), key)) {
             return false;
         }
         const LONG status = RegQueryValueExW(key.Get(), name.c_str(), nullptr, &type, nullptr, nullptr);
@@ -224,12 +214,12 @@ bool TWin32AlgorithmRegistry::GetValueTypeSafe(const std::wstring &path, const s
     });
 }
 
-std::wstring TWin32AlgorithmRegistry::ReadStringSafe(const std::wstring &path, const std::wstring &name,
-                                                     bool &success)
+std::wstring TWin32AlgorithmRegistry::ReadStringSafe(const std::wstring& path, const std::wstring& name,
+                                                     bool& success)
 {
     return Safely(success, [&]() -> std::wstring {
         TRegKey key;
-        if (!OpenKey(path, KEY_QUERY_VALUE | ViewFlag(), key)) {
+        if (!OpenKey(cache_, path, KEY_QUERY_VALUE | ViewFlag(), key)) {
             return {};
         }
         std::vector<BYTE> data(256);
@@ -250,7 +240,7 @@ std::wstring TWin32AlgorithmRegistry::ReadStringSafe(const std::wstring &path, c
             if (type != REG_SZ && type != REG_EXPAND_SZ) {
                 return {};
             }
-            std::wstring text(reinterpret_cast<const wchar_t *>(data.data()), size / sizeof(wchar_t));
+            std::wstring text(reinterpret_cast<const wchar_t*>(data.data()), size / sizeof(wchar_t));
             const size_t end = text.find(L'\0');
             if (end != std::wstring::npos) {
                 text.resize(end);
@@ -260,7 +250,7 @@ std::wstring TWin32AlgorithmRegistry::ReadStringSafe(const std::wstring &path, c
     });
 }
 
-bool TWin32AlgorithmRegistry::DeleteKeySafe(const std::wstring &path, bool &success)
+bool TWin32AlgorithmRegistry::DeleteKeySafe(const std::wstring& path, bool& success)
 {
     return Safely(success, [&] {
         HKEY root = nullptr;
@@ -274,9 +264,9 @@ bool TWin32AlgorithmRegistry::DeleteKeySafe(const std::wstring &path, bool &succ
         }
         {
             TRegKey key;
-            const LONG opened = RegOpenKeyExW(
-                root, subKey.c_str(), 0,
-                DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | KEY_SET_VALUE | ViewFlag(), key.Out());
+            const LONG opened =
+                key.Open(root, subKey.c_str(),
+                         DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | KEY_SET_VALUE | ViewFlag());
             if (opened != ERROR_SUCCESS) {
                 Fail("RegOpenKeyEx", path, opened);
             }
@@ -294,10 +284,10 @@ bool TWin32AlgorithmRegistry::DeleteKeySafe(const std::wstring &path, bool &succ
     });
 }
 
-bool TWin32AlgorithmRegistry::DeleteValue(const std::wstring &path, const std::wstring &name)
+bool TWin32AlgorithmRegistry::DeleteValue(const std::wstring& path, const std::wstring& name)
 {
     TRegKey key;
-    if (!OpenKey(path, KEY_SET_VALUE | KEY_QUERY_VALUE | ViewFlag(), key)) {
+    if (!OpenKey(cache_, path, KEY_SET_VALUE | KEY_QUERY_VALUE | ViewFlag(), key)) {
         return true;
     }
     const LONG status = RegDeleteValueW(key.Get(), name.c_str());
@@ -311,10 +301,10 @@ bool TWin32AlgorithmRegistry::DeleteValue(const std::wstring &path, const std::w
     return true;
 }
 
-bool TWin32AlgorithmRegistry::ValueExists(const std::wstring &path, const std::wstring &name)
+bool TWin32AlgorithmRegistry::ValueExists(const std::wstring& path, const std::wstring& name)
 {
     TRegKey key;
-    if (!OpenKey(path, KEY_QUERY_VALUE | ViewFlag(), key)) {
+    if (!OpenKey(cache_, path, KEY_QUERY_VALUE | ViewFlag(), key)) {
         return false;
     }
     const LONG status = RegQueryValueExW(key.Get(), name.c_str(), nullptr, nullptr, nullptr, nullptr);
@@ -327,15 +317,15 @@ bool TWin32AlgorithmRegistry::ValueExists(const std::wstring &path, const std::w
     return true;
 }
 
-void TWin32AlgorithmRegistry::WriteString(const std::wstring &path, const std::wstring &name,
-                                          const std::wstring &text)
+void TWin32AlgorithmRegistry::WriteString(const std::wstring& path, const std::wstring& name,
+                                          const std::wstring& text)
 {
     TRegKey key;
-    if (!OpenKey(path, KEY_SET_VALUE | ViewFlag(), key)) {
+    if (!OpenKey(cache_, path, KEY_SET_VALUE | ViewFlag(), key)) {
         return;
     }
     const LONG status =
-        RegSetValueExW(key.Get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
+        RegSetValueExW(key.Get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                        static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
     if (status != ERROR_SUCCESS) {
         Fail("RegSetValueEx", path, status);
@@ -343,4 +333,4 @@ void TWin32AlgorithmRegistry::WriteString(const std::wstring &path, const std::w
     ++changes_;
 }
 
-} // namespace tidyhive
+}  // namespace tidyhive

@@ -6,6 +6,8 @@
 // (plain wide-character registry calls, nothing recorded) wherever no backup is wanted.
 #pragma once
 
+#include "registry/KeyHandleCache.h"
+
 #include <windows.h>
 
 #include <memory>
@@ -32,33 +34,33 @@ public:
 
     // Whether the key opens in the selected view. Throws EAlgorithmRegistryError when the
     // answer cannot be had (an unknown root, an error other than "not found").
-    virtual bool KeyExists(const std::wstring &path) = 0;
+    virtual bool KeyExists(const std::wstring& path) = 0;
 
     // The "safe" calls never throw: success reports whether the call itself worked (a
     // missing key is a successful negative answer); on failure the result is false or
     // empty and the reason is in the debug log. Lists are cleared first.
-    virtual bool KeyExistsSafe(const std::wstring &path, bool &success) = 0;
+    virtual bool KeyExistsSafe(const std::wstring& path, bool& success) = 0;
     // True and the names when the key opens; false when it does not.
-    virtual bool GetKeyNamesSafe(const std::wstring &path, std::vector<std::wstring> &names,
-                                 bool &success) = 0;
-    virtual bool GetValueNamesSafe(const std::wstring &path, std::vector<std::wstring> &names,
-                                   bool &success) = 0;
+    virtual bool GetKeyNamesSafe(const std::wstring& path, std::vector<std::wstring>& names,
+                                 bool& success) = 0;
+    virtual bool GetValueNamesSafe(const std::wstring& path, std::vector<std::wstring>& names,
+                                   bool& success) = 0;
     // True and the value's type (REG_SZ ...) when the key opens and holds the value.
-    virtual bool GetValueTypeSafe(const std::wstring &path, const std::wstring &name, DWORD &type,
-                                  bool &success) = 0;
+    virtual bool GetValueTypeSafe(const std::wstring& path, const std::wstring& name, DWORD& type,
+                                  bool& success) = 0;
     // The text of a string or expandable-string value; empty for any other type or none.
-    virtual std::wstring ReadStringSafe(const std::wstring &path, const std::wstring &name,
-                                        bool &success) = 0;
+    virtual std::wstring ReadStringSafe(const std::wstring& path, const std::wstring& name,
+                                        bool& success) = 0;
     // Deletes the key with everything below it; a key that is not there counts as deleted.
     // A bare root is never deleted.
-    virtual bool DeleteKeySafe(const std::wstring &path, bool &success) = 0;
+    virtual bool DeleteKeySafe(const std::wstring& path, bool& success) = 0;
 
     // Plain calls for the fixes of derived algorithms; they throw EAlgorithmRegistryError.
     // A value that is not there counts as deleted.
-    virtual bool DeleteValue(const std::wstring &path, const std::wstring &name) = 0;
-    virtual bool ValueExists(const std::wstring &path, const std::wstring &name) = 0;
-    virtual void WriteString(const std::wstring &path, const std::wstring &name,
-                             const std::wstring &text) = 0;
+    virtual bool DeleteValue(const std::wstring& path, const std::wstring& name) = 0;
+    virtual bool ValueExists(const std::wstring& path, const std::wstring& name) = 0;
+    virtual void WriteString(const std::wstring& path, const std::wstring& name,
+                             const std::wstring& text) = 0;
 
     // How many changes (a key or value deleted, a value written) were made through this
     // object; deleting what was not there is no change. The after-fix clean-up runs only
@@ -74,18 +76,18 @@ public:
 
     void Set64BitView(bool value) override;
     bool Is64BitView() const override { return view64_; }
-    bool KeyExists(const std::wstring &path) override;
-    bool KeyExistsSafe(const std::wstring &path, bool &success) override;
-    bool GetKeyNamesSafe(const std::wstring &path, std::vector<std::wstring> &names, bool &success) override;
-    bool GetValueNamesSafe(const std::wstring &path, std::vector<std::wstring> &names,
-                           bool &success) override;
-    bool GetValueTypeSafe(const std::wstring &path, const std::wstring &name, DWORD &type,
-                          bool &success) override;
-    std::wstring ReadStringSafe(const std::wstring &path, const std::wstring &name, bool &success) override;
-    bool DeleteKeySafe(const std::wstring &path, bool &success) override;
-    bool DeleteValue(const std::wstring &path, const std::wstring &name) override;
-    bool ValueExists(const std::wstring &path, const std::wstring &name) override;
-    void WriteString(const std::wstring &path, const std::wstring &name, const std::wstring &text) override;
+    bool KeyExists(const std::wstring& path) override;
+    bool KeyExistsSafe(const std::wstring& path, bool& success) override;
+    bool GetKeyNamesSafe(const std::wstring& path, std::vector<std::wstring>& names, bool& success) override;
+    bool GetValueNamesSafe(const std::wstring& path, std::vector<std::wstring>& names,
+                           bool& success) override;
+    bool GetValueTypeSafe(const std::wstring& path, const std::wstring& name, DWORD& type,
+                          bool& success) override;
+    std::wstring ReadStringSafe(const std::wstring& path, const std::wstring& name, bool& success) override;
+    bool DeleteKeySafe(const std::wstring& path, bool& success) override;
+    bool DeleteValue(const std::wstring& path, const std::wstring& name) override;
+    bool ValueExists(const std::wstring& path, const std::wstring& name) override;
+    void WriteString(const std::wstring& path, const std::wstring& name, const std::wstring& text) override;
     unsigned long ChangeCount() const override { return changes_; }
 
 private:
@@ -93,6 +95,7 @@ private:
 
     bool view64_ = false;
     unsigned long changes_ = 0;
+    TKeyHandleCache cache_;
 };
 
 // The registry access each algorithm owns unless it is given one.
@@ -102,4 +105,4 @@ std::unique_ptr<TAlgorithmRegistry> CreateAlgorithmRegistry();
 // process): only then do the two registry views and file-system redirection exist.
 bool OsHasTwoRegistryViews();
 
-} // namespace tidyhive
+}  // namespace tidyhive

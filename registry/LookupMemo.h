@@ -1,0 +1,35 @@
+// TLookupMemoScope: answers to "is this key there?" kept for the length of one scan.
+//
+// A scan asks about the same referenced keys (an application, a class) thousands of times.
+// While a scope is open on a thread, each answer given on that thread is kept and given again
+// for the rest of the scope: the scan judges every reference against the registry as it
+// stood when the reference was first looked at. Fixes run outside any scope and look afresh.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+namespace tidyhive {
+
+class TLookupMemoScope {
+public:
+    // Opens a scope on this thread unless one is open already (the outer one then serves).
+    TLookupMemoScope();
+    ~TLookupMemoScope();
+    TLookupMemoScope(const TLookupMemoScope&) = delete;
+    TLookupMemoScope& operator=(const TLookupMemoScope&) = delete;
+
+    // The kept answer for the key in the view (compared without case); nothing when no scope
+    // is open or the key was not looked at yet.
+    static std::optional<bool> KeyExists(REGSAM view, const std::wstring& path);
+    static void RememberKeyExists(REGSAM view, const std::wstring& path, bool exists);
+
+private:
+    std::unordered_map<std::wstring, bool> answers_;
+    bool owner_;
+};
+
+}  // namespace tidyhive
