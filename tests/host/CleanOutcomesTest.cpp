@@ -239,6 +239,8 @@ TEST(CleanOutcomes, TheLastCleanOfAReportIsParsed)
         {"", L"not well-formed"},
         {"<report><cleanLog><categories>", L"not well-formed"},
         {"<report><info/><scanLog/></report>", L"holds no clean"},
+        {"<?xml version=\"1.0\"?><!DOCTYPE report [<!ENTITY a \"aaaa\">]><report><cleanLog/></report>",
+         L"document type"},
     };
     for (const TCase& item : refused) {
         EXPECT_FALSE(host::ParseCleanLog(item.bytes, log, error)) << item.bytes;
