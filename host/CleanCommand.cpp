@@ -1,6 +1,7 @@
 #include "host/CleanCommand.h"
 
 #include "host/CategoryNames.h"
+#include "host/CleanOutcomes.h"
 #include "host/Console.h"
 #include "host/Engine.h"
 #include "host/ScanCommand.h"
@@ -11,12 +12,6 @@
 
 namespace tidyhive::host {
 namespace {
-
-struct TCategoryCounts {
-    TCategoryType type;
-    LONG fixedBefore;
-    LONG failedBefore;
-};
 
 bool Confirm(LONG count)
 {
@@ -29,22 +24,6 @@ bool Confirm(LONG count)
         return false;
     }
     return answer == "y" || answer == "Y" || answer == "yes";
-}
-
-// Identifier of the newest backup session.
-std::wstring NewestSession(IRegistryCleanerManager* root)
-{
-    IBackvault* backup = root->GetBackupLibrary();
-    if (!backup || backup->GetSessionCount() <= 0) {
-        return {};
-    }
-    BackvaultSessionInfo info{};
-    if (FAILED(backup->GetSessionInfo(0, &info))) {
-        return {};
-    }
-    std::wstring id = info.id ? info.id : L"";
-    ClearSessionInfo(info);
-    return id;
 }
 
 }  // namespace
@@ -84,25 +63,24 @@ int CleanCommand(const std::vector<std::wstring>& arguments)
         return 1;
     }
 
-    // What is about to be fixed, listed before anything changes.
-    ICategoryCollection* categories = engine->GetCategories();
-    std::vector<TCategoryCounts> counts;
+    // What is about to be fixed, listed before anything changes. The clean frees the problems,
+    // so they are recorded here for the outcome lines too. With --json --yes the outcome lines
+    // alone describe each problem.
+    const TCleanPlan plan = RecordCleanPlan(engine.get());
     LONG toFix = 0;
-    for (LONG i = 0; i < categories->GetCount(); ++i) {
-        const TCategoryType type = categories->GetItem(i)->GetCategoryType();
-        IDetectedProblemKeysCollection* problems = engine->GetDetectedKeys(type);
-        IDetectedProblemKeysStatistics* statistics = problems->GetStatistics();
-        counts.push_back({type, statistics->GetFixedCount(), statistics->GetFailedCount()});
-        for (LONG p = 0; p < problems->GetCount(); ++p) {
-            IDetectedProblemKey* problem = problems->GetItem(p);
-            if (problem->GetStatus() == psFix) {
+    for (const TCategoryRecord& category : plan) {
+        for (const TProblemRecord& problem : category.problems) {
+            if (problem.status == psFix) {
                 ++toFix;
             }
+            if (json && yes && !dryRun) {
+                continue;
+            }
             if (json) {
-                OutLine(ProblemJson(type, problem, dryRun ? L", \"outcome\": \"would fix\"" : L""));
+                OutLine(ProblemJson(problem, dryRun ? L", \"outcome\": \"would fix\"" : L""));
             } else {
-                OutLine(std::wstring(dryRun ? L"would fix\t" : L"to fix\t") + CategoryTypeName(type) + L"\t" +
-                        TakeText(problem->GetKeyPath()) + L"\t" + TakeText(problem->GetValueName()));
+                OutLine(std::wstring(dryRun ? L"would fix\t" : L"to fix\t") + CategoryTypeName(problem.type) +
+                        L"\t" + problem.key + L"\t" + problem.value);
             }
         }
     }
@@ -121,6 +99,10 @@ int CleanCommand(const std::vector<std::wstring>& arguments)
         return 0;
     }
 
+    IBackvault* backup = engine->GetBackupLibrary();
+    const std::vector<std::wstring> sessionsBefore = SessionIds(backup);
+    const std::wstring reportFile = ReportFileName();
+    const std::string reportBefore = ReadReportBytes(reportFile);
     ICleanTask* clean = engine->GetCleanerManager();
     const TaskOutcome cleaned = RunTask(engine.get(), clean, ekCleanFinished, [clean]() {
         return L"cleaning: fixed " + std::to_wstring(clean->GetProblemsFixed()) + L", failed " +
@@ -130,38 +112,40 @@ int CleanCommand(const std::vector<std::wstring>& arguments)
         ErrLine(L"tidyhive clean: the clean did not start (another task runs); nothing was changed");
         return 1;
     }
-    for (const TCategoryCounts& category : counts) {
-        IDetectedProblemKeysStatistics* statistics = engine->GetDetectedKeys(category.type)->GetStatistics();
-        const LONG fixed = statistics->GetFixedCount() - category.fixedBefore;
-        const LONG failed = statistics->GetFailedCount() - category.failedBefore;
-        if (fixed == 0 && failed == 0) {
-            continue;
-        }
-        if (json) {
-            OutLine(L"{\"category\": " + JsonString(CategoryTypeName(category.type)) + L", \"fixed\": " +
-                    std::to_wstring(fixed) + L", \"failed\": " + std::to_wstring(failed) + L"}");
-        } else {
-            OutLine(std::wstring(CategoryTypeName(category.type)) + L": fixed " + std::to_wstring(fixed) +
-                    L", failed to fix " + std::to_wstring(failed));
+
+    const TCleanCounts counts = CountsOf(clean);
+    std::wstring warning;
+    const auto outcomes = ReadCleanOutcomes(reportFile, reportBefore, plan, counts, warning);
+    if (!warning.empty()) {
+        ErrLine(L"tidyhive clean: " + warning);
+    }
+    for (size_t c = 0; c < plan.size(); ++c) {
+        for (size_t p = 0; p < plan[c].problems.size(); ++p) {
+            const TProblemRecord& problem = plan[c].problems[p];
+            const TCleanOutcome outcome = outcomes[c][p];
+            OutLine(json ? OutcomeJson(problem, outcome) : OutcomeLine(problem, outcome));
         }
     }
-    const std::wstring session = NewestSession(engine.get());
+    const std::wstring session = NewCleanSession(backup, sessionsBefore);
+    const std::wstring undo = L"tidyhive restore " + session;
+    const bool interrupted = cleaned == TaskOutcome::Interrupted;
     if (json) {
-        OutLine(L"{\"summary\": {\"problemsFixed\": " + std::to_wstring(clean->GetProblemsFixed()) +
-                L", \"failedToFix\": " + std::to_wstring(clean->GetFailedToFix()) +
-                L", \"problemsSkipped\": " + std::to_wstring(clean->GetProblemsSkipped()) +
-                L", \"problemsIgnored\": " + std::to_wstring(clean->GetProblemsIgnored()) +
-                L", \"session\": " + JsonString(session) + L", \"interrupted\": " +
-                (cleaned == TaskOutcome::Interrupted ? L"true" : L"false") + L"}}");
+        OutLine(L"{\"summary\": {\"problemsFixed\": " + std::to_wstring(counts.fixed) +
+                L", \"failedToFix\": " + std::to_wstring(counts.failed) + L", \"problemsSkipped\": " +
+                std::to_wstring(counts.skipped) + L", \"problemsIgnored\": " +
+                std::to_wstring(counts.ignored) + L", \"session\": " + JsonString(session) + L", \"undo\": " +
+                (session.empty() ? L"null" : JsonString(undo)) + L", \"interrupted\": " +
+                (interrupted ? L"true" : L"false") + L"}}");
     } else {
-        OutLine(
-            L"Fixed " + std::to_wstring(clean->GetProblemsFixed()) + L", failed to fix " +
-            std::to_wstring(clean->GetFailedToFix()) +
-            (cleaned == TaskOutcome::Interrupted ? L" (stopped; what was changed is in the session)" : L"") +
-            L".");
-        if (!session.empty()) {
+        OutLine(L"Fixed " + std::to_wstring(counts.fixed) + L", failed to fix " +
+                std::to_wstring(counts.failed) + L", skipped " + std::to_wstring(counts.skipped) +
+                L", moved to ignore list " + std::to_wstring(counts.ignored) +
+                (interrupted ? L" (stopped; what was changed is in the session)" : L"") + L".");
+        if (session.empty()) {
+            OutLine(L"No backup session was kept: these changes cannot be undone.");
+        } else {
             OutLine(L"Backup session: " + session);
-            OutLine(L"To undo: tidyhive restore " + session);
+            OutLine(L"To undo: " + undo);
         }
     }
     return 0;

@@ -64,16 +64,30 @@ const wchar_t* StatusName(BYTE status)
     }
 }
 
+TProblemRecord RecordOf(TCategoryType type, IDetectedProblemKey* problem)
+{
+    TProblemRecord record;
+    record.type = type;
+    record.key = TakeText(problem->GetKeyPath());
+    record.value = TakeText(problem->GetValueName());
+    record.data = TakeText(problem->GetData());
+    IValidationAlgorithm* algorithm = problem->GetAlgorithm();
+    record.description = algorithm ? TakeText(algorithm->GetShortDescription(problem)) : std::wstring();
+    record.status = problem->GetStatus();
+    return record;
+}
+
+std::wstring ProblemJson(const TProblemRecord& problem, const std::wstring& extra)
+{
+    return L"{\"category\": " + JsonString(CategoryTypeName(problem.type)) + L", \"key\": " +
+           JsonString(problem.key) + L", \"value\": " + JsonString(problem.value) + L", \"data\": " +
+           JsonString(problem.data) + L", \"description\": " + JsonString(problem.description) +
+           L", \"status\": " + JsonString(StatusName(problem.status)) + extra + L"}";
+}
+
 std::wstring ProblemJson(TCategoryType type, IDetectedProblemKey* problem, const std::wstring& extra)
 {
-    IValidationAlgorithm* algorithm = problem->GetAlgorithm();
-    const std::wstring description =
-        algorithm ? TakeText(algorithm->GetShortDescription(problem)) : std::wstring();
-    return L"{\"category\": " + JsonString(CategoryTypeName(type)) + L", \"key\": " +
-           JsonString(TakeText(problem->GetKeyPath())) + L", \"value\": " +
-           JsonString(TakeText(problem->GetValueName())) + L", \"data\": " +
-           JsonString(TakeText(problem->GetData())) + L", \"description\": " + JsonString(description) +
-           L", \"status\": " + JsonString(StatusName(problem->GetStatus())) + extra + L"}";
+    return ProblemJson(RecordOf(type, problem), extra);
 }
 
 TaskOutcome RunScan(TEngine& engine, const TCategoryChoice& choice)

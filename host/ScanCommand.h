@@ -20,7 +20,21 @@ void ApplyCategoryChoice(ICategoryCollection* categories, const TCategoryChoice&
 
 // The text of a problem's status as the JSON output names it.
 const wchar_t* StatusName(BYTE status);
+
+// A problem's fields as the host shows them, copied so that they outlive the problem (a
+// clean frees every problem it handles).
+struct TProblemRecord {
+    TCategoryType type = rctUndefined;
+    std::wstring key;
+    std::wstring value;
+    std::wstring data;
+    std::wstring description;  // the algorithm's short description
+    BYTE status = psFix;
+};
+TProblemRecord RecordOf(TCategoryType type, IDetectedProblemKey* problem);
+
 // One JSON line for a problem; extra fields (already formatted, with a leading comma) may follow.
+std::wstring ProblemJson(const TProblemRecord& problem, const std::wstring& extra = {});
 std::wstring ProblemJson(TCategoryType type, IDetectedProblemKey* problem, const std::wstring& extra = {});
 
 class TEngine;
