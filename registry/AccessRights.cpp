@@ -89,21 +89,25 @@ public:
     // key must be open with READ_CONTROL; Valid() tells whether the check can answer.
     explicit TKeyAccessCheck(HKEY key)
     {
-        if (GetSecurityInfo(key, SE_REGISTRY_KEY,
-                            OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
-                                DACL_SECURITY_INFORMATION,
-                            nullptr, nullptr, nullptr, nullptr, descriptor_.Out()) != ERROR_SUCCESS) {
-            return;
+        // Read into a buffer that fits nearly every key's security at once; grown when not.
+        constexpr SECURITY_INFORMATION kParts =
+            OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+        DWORD size = 1024;
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            descriptor_.assign(size, 0);
+            const LONG status = RegGetKeySecurity(key, kParts, descriptor_.data(), &size);
+            if (status == ERROR_SUCCESS) {
+                break;
+            }
+            descriptor_.clear();
+            if (status != ERROR_INSUFFICIENT_BUFFER) {
+                return;
+            }
         }
-        // The access check answers for the user's groups, deny entries and ownership alike.
-        const TAccessToken process = TAccessToken::OfProcess(TOKEN_QUERY | TOKEN_DUPLICATE);
-        HANDLE duplicate = nullptr;
-        if (process && DuplicateToken(process.Get(), SecurityIdentification, &duplicate)) {
-            token_ = TAccessToken(duplicate);
-        }
+        token_ = IdentificationToken();
     }
 
-    bool Valid() const { return descriptor_.Get() && token_; }
+    bool Valid() const { return !descriptor_.empty() && token_; }
 
     // Whether every one of rights is granted.
     bool Grants(ACCESS_MASK rights) const
@@ -114,15 +118,29 @@ public:
         DWORD granted = 0;
         BOOL status = FALSE;
         return Valid() &&
-               AccessCheck(descriptor_.Get(), token_.Get(), rights, &mapping,
+               AccessCheck(const_cast<BYTE*>(descriptor_.data()), token_, rights, &mapping,
                            reinterpret_cast<PPRIVILEGE_SET>(privileges), &privilegesLength, &granted,
                            &status) &&
                status;
     }
 
 private:
-    TLocalMemory<void> descriptor_;
-    TAccessToken token_;
+    // The process token as an identification token, made once per thread: a scan checks
+    // thousands of keys against the same user.
+    static HANDLE IdentificationToken()
+    {
+        thread_local TAccessToken token = [] {
+            const TAccessToken process = TAccessToken::OfProcess(TOKEN_QUERY | TOKEN_DUPLICATE);
+            HANDLE duplicate = nullptr;
+            return process && DuplicateToken(process.Get(), SecurityIdentification, &duplicate)
+                       ? TAccessToken(duplicate)
+                       : TAccessToken();
+        }();
+        return token.Get();
+    }
+
+    std::vector<BYTE> descriptor_;
+    HANDLE token_ = nullptr;
 };
 
 // DELETE, READ_CONTROL and KEY_CREATE_SUB_KEY: what deleting the key needs.

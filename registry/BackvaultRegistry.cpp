@@ -313,6 +313,67 @@ void TBackvaultRegistry::GetValueNames(TNameList& names) const
     }
 }
 
+void TBackvaultRegistry::GetValueTexts(TValueTextList& values) const
+{
+    values.clear();
+    TRegKeyInfo info;
+    if (!GetKeyInfo(info)) {
+        return;
+    }
+    std::wstring name;
+    std::vector<BYTE> data;
+    for (DWORD index = 0; index < info.numValues; ++index) {
+        // Measured sizes first; a value that grew since is read again at its new size.
+        DWORD nameCapacity = std::max<DWORD>(info.maxValueLen + 1, 2);
+        DWORD dataCapacity = info.maxDataLen;
+        LONG status = ERROR_MORE_DATA;
+        DWORD type = REG_NONE;
+        DWORD nameLength = 0;
+        DWORD dataLength = 0;
+        for (int attempt = 0; attempt < 3 && status == ERROR_MORE_DATA; ++attempt) {
+            name.assign(nameCapacity, L'\0');
+            data.assign(dataCapacity + sizeof(wchar_t), 0);
+            nameLength = nameCapacity;
+            dataLength = dataCapacity;
+            status = RegEnumValueW(currentKey_.Get(), index, name.data(), &nameLength, nullptr, &type,
+                                   data.data(), &dataLength);
+            if (status == ERROR_MORE_DATA) {
+                nameCapacity = kMaxValueNameChars;
+                dataCapacity = std::max(dataLength, dataCapacity * 2 + 256);
+            }
+        }
+        if (status != ERROR_SUCCESS) {
+            continue;
+        }
+        TValueText value;
+        value.name.assign(name.data(), std::min(nameLength, nameCapacity));
+        const TRegDataType kind = DataTypeFromRegType(type);
+        if (kind == TRegDataType::rdString || kind == TRegDataType::rdExpandString) {
+            value.text.assign(reinterpret_cast<const wchar_t*>(data.data()),
+                              std::min<size_t>(dataLength, dataCapacity) / sizeof(wchar_t));
+            const size_t zero = value.text.find(L'\0');
+            if (zero != std::wstring::npos) {
+                value.text.resize(zero);
+            }
+        }
+        values.push_back(std::move(value));
+    }
+}
+
+bool TBackvaultRegistry::GetValueCount(DWORD& count, bool& hasDefault) const
+{
+    count = 0;
+    hasDefault = false;
+    TRegKeyInfo info;
+    if (!GetKeyInfo(info)) {
+        return false;
+    }
+    count = info.numValues;
+    hasDefault = count > 0 && RegQueryValueExW(currentKey_.Get(), nullptr, nullptr, nullptr, nullptr,
+                                               nullptr) == ERROR_SUCCESS;
+    return true;
+}
+
 bool TBackvaultRegistry::GetDataInfo(const std::wstring& name, TRegDataInfo& info) const
 {
     info = {};

@@ -49,6 +49,14 @@ DWORD RegTypeFromDataType(TRegDataType type);
 
 using TNameList = std::vector<std::wstring>;
 
+// A value with its text: string kinds (REG_SZ, REG_EXPAND_SZ) give it, cut at the first zero;
+// every other kind gives the empty text.
+struct TValueText {
+    std::wstring name;
+    std::wstring text;
+};
+using TValueTextList = std::vector<TValueText>;
+
 class TBackvaultRegistry {
 public:
     // With a backup library, its registry access (slot 3) carries every change; without one,
@@ -94,6 +102,12 @@ public:
     // Clear the list, then add every name; a single failed enumeration step is skipped.
     void GetKeyNames(TNameList& names) const;
     void GetValueNames(TNameList& names) const;
+    // Every value with its text in one pass over the open key (cleared first); a single
+    // failed step is skipped.
+    void GetValueTexts(TValueTextList& values) const;
+    // How many values the open key holds and whether the default value is one of them,
+    // without listing them; false when no key is open or the query fails.
+    bool GetValueCount(DWORD& count, bool& hasDefault) const;
     bool GetDataInfo(const std::wstring& name, TRegDataInfo& info) const;
     // Bytes, or -1 when the value cannot be queried.
     long long GetDataSize(const std::wstring& name) const;

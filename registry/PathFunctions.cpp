@@ -10,7 +10,7 @@
 namespace tidyhive {
 namespace {
 
-std::wstring EnvironmentVariable(const wchar_t *name)
+std::wstring EnvironmentVariable(const wchar_t* name)
 {
     std::wstring value(256, L'\0');
     for (;;) {
@@ -26,7 +26,7 @@ std::wstring EnvironmentVariable(const wchar_t *name)
     }
 }
 
-std::vector<std::wstring> SplitList(const std::wstring &text)
+std::vector<std::wstring> SplitList(const std::wstring& text)
 {
     std::vector<std::wstring> parts;
     size_t start = 0;
@@ -40,7 +40,7 @@ std::vector<std::wstring> SplitList(const std::wstring &text)
     return parts;
 }
 
-bool IsFile(const std::wstring &path)
+bool IsFile(const std::wstring& path)
 {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -54,7 +54,7 @@ std::wstring CurrentFolder()
     return folder;
 }
 
-std::wstring JoinPath(std::wstring folder, const std::wstring &name)
+std::wstring JoinPath(std::wstring folder, const std::wstring& name)
 {
     if (!folder.empty() && folder.back() != L'\\' && folder.back() != L'/') {
         folder += L'\\';
@@ -63,9 +63,9 @@ std::wstring JoinPath(std::wstring folder, const std::wstring &name)
 }
 
 // The first folder (current, then PATH) that holds the file.
-std::wstring FindInFolders(const std::vector<std::wstring> &folders, const std::wstring &fileName)
+std::wstring FindInFolders(const std::vector<std::wstring>& folders, const std::wstring& fileName)
 {
-    for (const std::wstring &folder : folders) {
+    for (const std::wstring& folder : folders) {
         const std::wstring candidate = JoinPath(folder, fileName);
         if (IsFile(candidate)) {
             return candidate;
@@ -74,7 +74,7 @@ std::wstring FindInFolders(const std::vector<std::wstring> &folders, const std::
     return {};
 }
 
-bool HasExtension(const std::wstring &fileName)
+bool HasExtension(const std::wstring& fileName)
 {
     const size_t dot = fileName.rfind(L'.');
     const size_t slash = fileName.find_last_of(L"\\/");
@@ -82,9 +82,9 @@ bool HasExtension(const std::wstring &fileName)
            dot + 1 < fileName.size();
 }
 
-} // namespace
+}  // namespace
 
-void ForceFolders(const std::wstring &folder)
+void ForceFolders(const std::wstring& folder)
 {
     std::wstring parent = folder;
     if (!parent.empty() && parent.back() == L'\\') {
@@ -115,7 +115,7 @@ std::wstring GetDelimitedField(std::wstring_view text, std::wstring_view name, s
         return {};
     }
     const size_t afterName = found + name.size();
-    const size_t valueStart = afterName + 1; // past the joining character
+    const size_t valueStart = afterName + 1;  // past the joining character
     if (valueStart > text.size()) {
         return {};
     }
@@ -126,13 +126,13 @@ std::wstring GetDelimitedField(std::wstring_view text, std::wstring_view name, s
     return end > valueStart ? std::wstring(text.substr(valueStart, end - valueStart)) : std::wstring();
 }
 
-std::wstring SearchExecutableInPath(const std::wstring &fileName)
+std::wstring SearchExecutableInPath(const std::wstring& fileName)
 {
     if (fileName.empty()) {
         return {};
     }
     std::vector<std::wstring> folders{CurrentFolder()};
-    for (std::wstring &folder : SplitList(EnvironmentVariable(L"PATH"))) {
+    for (std::wstring& folder : SplitList(EnvironmentVariable(L"PATH"))) {
         folders.push_back(std::move(folder));
     }
     if (HasExtension(fileName)) {
@@ -142,7 +142,7 @@ std::wstring SearchExecutableInPath(const std::wstring &fileName)
     if (extensions.empty()) {
         extensions = L".COM;.EXE;.BAT;.CMD";
     }
-    for (const std::wstring &extension : SplitList(extensions)) {
+    for (const std::wstring& extension : SplitList(extensions)) {
         std::wstring found = FindInFolders(folders, fileName + extension);
         if (!found.empty()) {
             return found;
@@ -151,4 +151,4 @@ std::wstring SearchExecutableInPath(const std::wstring &fileName)
     return {};
 }
 
-} // namespace tidyhive
+}  // namespace tidyhive

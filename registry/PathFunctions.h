@@ -8,7 +8,7 @@ namespace tidyhive {
 
 // Creates every missing folder of a file-system path, outermost first. Failures are ignored
 // (the caller finds out when it writes); a bare drive ("C:") is never created.
-void ForceFolders(const std::wstring &folder);
+void ForceFolders(const std::wstring& folder);
 
 // The value of a named field in a flat text such as "v2.10|App=C:\a.exe|Name=A|": the text
 // between the character after the name (the joining "=") and the next separator. The name is
@@ -19,6 +19,6 @@ std::wstring GetDelimitedField(std::wstring_view text, std::wstring_view name, s
 // The full path of an executable found in the current folder or a folder of PATH, trying the
 // extensions of PATHEXT (".COM;.EXE;.BAT;.CMD" when unset) for a name without one; empty when
 // none is found.
-std::wstring SearchExecutableInPath(const std::wstring &fileName);
+std::wstring SearchExecutableInPath(const std::wstring& fileName);
 
-} // namespace tidyhive
+}  // namespace tidyhive

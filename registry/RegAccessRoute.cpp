@@ -4,14 +4,14 @@ namespace tidyhive {
 namespace {
 
 // The empty name is the default value; the W functions take it as null.
-LPCWSTR ValueName(const std::wstring &name)
+LPCWSTR ValueName(const std::wstring& name)
 {
     return name.empty() ? nullptr : name.c_str();
 }
 
-} // namespace
+}  // namespace
 
-LONG TRegAccessRoute::OpenKey(HKEY parent, const std::wstring &subKey, REGSAM access, HKEY &result) const
+LONG TRegAccessRoute::OpenKey(HKEY parent, const std::wstring& subKey, REGSAM access, HKEY& result) const
 {
     result = nullptr;
     const LONG status = access_ ? access_->RegOpenKeyEx(parent, subKey.c_str(), 0, access, &result)
@@ -22,7 +22,7 @@ LONG TRegAccessRoute::OpenKey(HKEY parent, const std::wstring &subKey, REGSAM ac
     return status;
 }
 
-LONG TRegAccessRoute::CreateKey(HKEY parent, const std::wstring &subKey, REGSAM access, HKEY &result) const
+LONG TRegAccessRoute::CreateKey(HKEY parent, const std::wstring& subKey, REGSAM access, HKEY& result) const
 {
     result = nullptr;
     DWORD disposition = 0;
@@ -36,19 +36,19 @@ LONG TRegAccessRoute::CreateKey(HKEY parent, const std::wstring &subKey, REGSAM 
     return status;
 }
 
-LONG TRegAccessRoute::SetValue(HKEY key, const std::wstring &name, DWORD type, const BYTE *data,
+LONG TRegAccessRoute::SetValue(HKEY key, const std::wstring& name, DWORD type, const BYTE* data,
                                DWORD size) const
 {
     return access_ ? access_->RegSetValueEx(key, ValueName(name), 0, type, data, size)
                    : RegSetValueExW(key, ValueName(name), 0, type, data, size);
 }
 
-LONG TRegAccessRoute::DeleteValue(HKEY key, const std::wstring &name) const
+LONG TRegAccessRoute::DeleteValue(HKEY key, const std::wstring& name) const
 {
     return access_ ? access_->RegDeleteValue(key, ValueName(name)) : RegDeleteValueW(key, ValueName(name));
 }
 
-LONG TRegAccessRoute::DeleteKey(HKEY parent, const std::wstring &subKey, REGSAM view) const
+LONG TRegAccessRoute::DeleteKey(HKEY parent, const std::wstring& subKey, REGSAM view) const
 {
     return access_ ? access_->RegDeleteKeyEx(parent, subKey.c_str(), view, 0)
                    : RegDeleteKeyExW(parent, subKey.c_str(), view, 0);
@@ -66,4 +66,4 @@ LONG TRegAccessRoute::CloseKey(HKEY key) const
     return access_ ? access_->RegCloseKey(key) : RegCloseKey(key);
 }
 
-} // namespace tidyhive
+}  // namespace tidyhive

@@ -18,18 +18,18 @@ class TRegAccessRoute {
 public:
     // access may be null: the plain registry functions then stand in. The route keeps a
     // reference of its own.
-    explicit TRegAccessRoute(IRegAccess *access) : access_(TComPtr<IRegAccess>::Share(access)) {}
+    explicit TRegAccessRoute(IRegAccess* access) : access_(TComPtr<IRegAccess>::Share(access)) {}
 
     bool Recorded() const { return static_cast<bool>(access_); }
-    IRegAccess *Access() const { return access_.Get(); }
+    IRegAccess* Access() const { return access_.Get(); }
 
     // Each answers the Windows error code. An out handle is null after a failure.
-    LONG OpenKey(HKEY parent, const std::wstring &subKey, REGSAM access, HKEY &result) const;
-    LONG CreateKey(HKEY parent, const std::wstring &subKey, REGSAM access, HKEY &result) const;
-    LONG SetValue(HKEY key, const std::wstring &name, DWORD type, const BYTE *data, DWORD size) const;
-    LONG DeleteValue(HKEY key, const std::wstring &name) const;
+    LONG OpenKey(HKEY parent, const std::wstring& subKey, REGSAM access, HKEY& result) const;
+    LONG CreateKey(HKEY parent, const std::wstring& subKey, REGSAM access, HKEY& result) const;
+    LONG SetValue(HKEY key, const std::wstring& name, DWORD type, const BYTE* data, DWORD size) const;
+    LONG DeleteValue(HKEY key, const std::wstring& name) const;
     // view: the view bits of the access mask the key was opened with.
-    LONG DeleteKey(HKEY parent, const std::wstring &subKey, REGSAM view) const;
+    LONG DeleteKey(HKEY parent, const std::wstring& subKey, REGSAM view) const;
     LONG SetKeySecurity(HKEY key, SECURITY_INFORMATION information, PSECURITY_DESCRIPTOR descriptor) const;
     LONG CloseKey(HKEY key) const;
 
@@ -41,14 +41,14 @@ private:
 class TRoutedKey {
 public:
     TRoutedKey() = default;
-    TRoutedKey(const TRegAccessRoute &route, HKEY owned) : route_(&route), key_(owned) {}
+    TRoutedKey(const TRegAccessRoute& route, HKEY owned) : route_(&route), key_(owned) {}
     ~TRoutedKey() { Close(); }
-    TRoutedKey(const TRoutedKey &) = delete;
-    TRoutedKey &operator=(const TRoutedKey &) = delete;
-    TRoutedKey(TRoutedKey &&other) noexcept : route_(other.route_), key_(std::exchange(other.key_, nullptr))
+    TRoutedKey(const TRoutedKey&) = delete;
+    TRoutedKey& operator=(const TRoutedKey&) = delete;
+    TRoutedKey(TRoutedKey&& other) noexcept : route_(other.route_), key_(std::exchange(other.key_, nullptr))
     {
     }
-    TRoutedKey &operator=(TRoutedKey &&other) noexcept
+    TRoutedKey& operator=(TRoutedKey&& other) noexcept
     {
         if (this != &other) {
             Close();
@@ -60,7 +60,7 @@ public:
 
     // Opens subKey below parent through the route; on failure the key stays closed and
     // the error is answered.
-    LONG Open(const TRegAccessRoute &route, HKEY parent, const std::wstring &subKey, REGSAM access)
+    LONG Open(const TRegAccessRoute& route, HKEY parent, const std::wstring& subKey, REGSAM access)
     {
         Close();
         route_ = &route;
@@ -78,8 +78,8 @@ public:
     }
 
 private:
-    const TRegAccessRoute *route_ = nullptr;
+    const TRegAccessRoute* route_ = nullptr;
     HKEY key_ = nullptr;
 };
 
-} // namespace tidyhive
+}  // namespace tidyhive

@@ -13,10 +13,10 @@ public:
     TRegKey() = default;
     explicit TRegKey(HKEY owned) : key_(owned) {}
     ~TRegKey() { Close(); }
-    TRegKey(const TRegKey &) = delete;
-    TRegKey &operator=(const TRegKey &) = delete;
-    TRegKey(TRegKey &&other) noexcept : key_(other.Detach()) {}
-    TRegKey &operator=(TRegKey &&other) noexcept
+    TRegKey(const TRegKey&) = delete;
+    TRegKey& operator=(const TRegKey&) = delete;
+    TRegKey(TRegKey&& other) noexcept : key_(other.Detach()) {}
+    TRegKey& operator=(TRegKey&& other) noexcept
     {
         if (this != &other) {
             Attach(other.Detach());
@@ -25,7 +25,7 @@ public:
     }
 
     // Opens subKey below parent. On failure the key stays closed and the error is answered.
-    LONG Open(HKEY parent, const wchar_t *subKey, REGSAM access)
+    LONG Open(HKEY parent, const wchar_t* subKey, REGSAM access)
     {
         Close();
         return RegOpenKeyExW(parent, subKey, 0, access, &key_);
@@ -51,4 +51,4 @@ private:
     HKEY key_ = nullptr;
 };
 
-} // namespace tidyhive
+}  // namespace tidyhive

@@ -4,17 +4,17 @@
 
 namespace tidyhive {
 
-ERegistryException::ERegistryException(const std::wstring &message)
+ERegistryException::ERegistryException(const std::wstring& message)
     : std::runtime_error(WideToUtf8(message)), message_(message)
 {
 }
 
-std::wstring ExceptionMessage(const std::exception &error)
+std::wstring ExceptionMessage(const std::exception& error)
 {
-    if (const auto *registry = dynamic_cast<const ERegistryException *>(&error)) {
+    if (const auto* registry = dynamic_cast<const ERegistryException*>(&error)) {
         return registry->Message();
     }
     return Utf8ToWide(error.what());
 }
 
-} // namespace tidyhive
+}  // namespace tidyhive

@@ -8,14 +8,14 @@ namespace tidyhive {
 
 class ERegistryException : public std::runtime_error {
 public:
-    explicit ERegistryException(const std::wstring &message);
-    const std::wstring &Message() const { return message_; }
+    explicit ERegistryException(const std::wstring& message);
+    const std::wstring& Message() const { return message_; }
 
 private:
     std::wstring message_;
 };
 
 // The message of any exception as wide text (what() holds UTF-8).
-std::wstring ExceptionMessage(const std::exception &error);
+std::wstring ExceptionMessage(const std::exception& error);
 
-} // namespace tidyhive
+}  // namespace tidyhive

@@ -17,9 +17,9 @@ const TRegistryRoot kRoots[] = {
     {L"HKEY_DYN_DATA", HKEY_DYN_DATA, nullptr},
 };
 
-} // namespace
+}  // namespace
 
-const TRegistryRoot *RegistryRoots(size_t &count)
+const TRegistryRoot* RegistryRoots(size_t& count)
 {
     count = std::size(kRoots);
     return kRoots;
@@ -27,7 +27,7 @@ const TRegistryRoot *RegistryRoots(size_t &count)
 
 HKEY ExtractRootFromKey(std::wstring_view path)
 {
-    for (const TRegistryRoot &root : kRoots) {
+    for (const TRegistryRoot& root : kRoots) {
         if (StartsWithText(path, root.name)) {
             return root.key;
         }
@@ -43,7 +43,7 @@ std::wstring ExtractKeyWithotRoot(std::wstring_view path)
 
 std::wstring RegPathToSecurityName(std::wstring_view path)
 {
-    for (const TRegistryRoot &root : kRoots) {
+    for (const TRegistryRoot& root : kRoots) {
         if (!root.securityPrefix) {
             continue;
         }
@@ -57,7 +57,7 @@ std::wstring RegPathToSecurityName(std::wstring_view path)
 
 std::wstring RegRootName(HKEY root)
 {
-    for (const TRegistryRoot &entry : kRoots) {
+    for (const TRegistryRoot& entry : kRoots) {
         if (entry.key == root) {
             return entry.name;
         }
@@ -71,7 +71,7 @@ std::wstring ExtractLastKey(std::wstring_view path)
     return std::wstring(slash == std::wstring_view::npos ? path : path.substr(slash + 1));
 }
 
-void SplitLastKey(std::wstring &path, std::wstring &last)
+void SplitLastKey(std::wstring& path, std::wstring& last)
 {
     const size_t slash = path.rfind(L'\\');
     if (slash == std::wstring::npos) {
@@ -82,4 +82,4 @@ void SplitLastKey(std::wstring &path, std::wstring &last)
     path.erase(slash);
 }
 
-} // namespace tidyhive
+}  // namespace tidyhive

@@ -11,13 +11,13 @@
 namespace tidyhive {
 
 struct TRegistryRoot {
-    const wchar_t *name;           // "HKEY_LOCAL_MACHINE"
-    HKEY key;                      // the predefined handle
-    const wchar_t *securityPrefix; // "MACHINE" for the security functions; null where none exists
+    const wchar_t* name;            // "HKEY_LOCAL_MACHINE"
+    HKEY key;                       // the predefined handle
+    const wchar_t* securityPrefix;  // "MACHINE" for the security functions; null where none exists
 };
 
 // The seven roots in the order in which paths are matched against them.
-const TRegistryRoot *RegistryRoots(size_t &count);
+const TRegistryRoot* RegistryRoots(size_t& count);
 
 // The root handle of the first root name the path begins with (a plain prefix test, no
 // separator required); HKEY_CLASSES_ROOT when the path begins with none.
@@ -38,6 +38,6 @@ std::wstring ExtractLastKey(std::wstring_view path);
 
 // Moves the last component of path into last and removes it, with its backslash, from path.
 // Without a backslash, last is empty and path is unchanged.
-void SplitLastKey(std::wstring &path, std::wstring &last);
+void SplitLastKey(std::wstring& path, std::wstring& last);
 
-} // namespace tidyhive
+}  // namespace tidyhive

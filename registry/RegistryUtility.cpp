@@ -82,6 +82,34 @@ std::wstring TBaseRegistryUtility::ReadString(const std::wstring& path, const st
     return registry_->ReadStringIfString(name);
 }
 
+bool TBaseRegistryUtility::GetValueTexts(const std::wstring& path, TValueTextList& values)
+{
+    values.clear();
+    if (!OpenKey(path)) {
+        return false;
+    }
+    registry_->GetValueTexts(values);
+    return true;
+}
+
+bool TBaseRegistryUtility::GetValueCount(const std::wstring& path, DWORD& count, bool& hasDefault)
+{
+    count = 0;
+    hasDefault = false;
+    return OpenKey(path) && registry_->GetValueCount(count, hasDefault);
+}
+
+bool TBaseRegistryUtility::GetValueTextsSafe(const std::wstring& path, TValueTextList& values, bool& success)
+{
+    return SafeCall(success, false, [&] { return GetValueTexts(path, values); });
+}
+
+bool TBaseRegistryUtility::GetValueCountSafe(const std::wstring& path, DWORD& count, bool& hasDefault,
+                                             bool& success)
+{
+    return SafeCall(success, false, [&] { return GetValueCount(path, count, hasDefault); });
+}
+
 bool TBaseRegistryUtility::GetKeyNamesSafe(const std::wstring& path, TNameList& names, bool& success)
 {
     return SafeCall(success, false, [&] { return GetKeyNames(path, names); });

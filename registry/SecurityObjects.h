@@ -12,12 +12,12 @@ namespace tidyhive {
 template <class T = void> class TLocalMemory {
 public:
     TLocalMemory() = default;
-    explicit TLocalMemory(T *owned) : memory_(owned) {}
+    explicit TLocalMemory(T* owned) : memory_(owned) {}
     ~TLocalMemory() { Reset(); }
-    TLocalMemory(const TLocalMemory &) = delete;
-    TLocalMemory &operator=(const TLocalMemory &) = delete;
-    TLocalMemory(TLocalMemory &&other) noexcept : memory_(std::exchange(other.memory_, nullptr)) {}
-    TLocalMemory &operator=(TLocalMemory &&other) noexcept
+    TLocalMemory(const TLocalMemory&) = delete;
+    TLocalMemory& operator=(const TLocalMemory&) = delete;
+    TLocalMemory(TLocalMemory&& other) noexcept : memory_(std::exchange(other.memory_, nullptr)) {}
+    TLocalMemory& operator=(TLocalMemory&& other) noexcept
     {
         if (this != &other) {
             Reset(std::exchange(other.memory_, nullptr));
@@ -25,15 +25,15 @@ public:
         return *this;
     }
 
-    T *Get() const { return memory_; }
+    T* Get() const { return memory_; }
     // For an out-parameter: frees what is held first.
-    T **Out()
+    T** Out()
     {
         Reset();
         return &memory_;
     }
     explicit operator bool() const { return memory_ != nullptr; }
-    void Reset(T *owned = nullptr)
+    void Reset(T* owned = nullptr)
     {
         if (memory_) {
             LocalFree(memory_);
@@ -42,7 +42,7 @@ public:
     }
 
 private:
-    T *memory_ = nullptr;
+    T* memory_ = nullptr;
 };
 
 // An access token: closed when it goes.
@@ -56,10 +56,10 @@ public:
             CloseHandle(token_);
         }
     }
-    TAccessToken(const TAccessToken &) = delete;
-    TAccessToken &operator=(const TAccessToken &) = delete;
-    TAccessToken(TAccessToken &&other) noexcept : token_(std::exchange(other.token_, nullptr)) {}
-    TAccessToken &operator=(TAccessToken &&other) noexcept
+    TAccessToken(const TAccessToken&) = delete;
+    TAccessToken& operator=(const TAccessToken&) = delete;
+    TAccessToken(TAccessToken&& other) noexcept : token_(std::exchange(other.token_, nullptr)) {}
+    TAccessToken& operator=(TAccessToken&& other) noexcept
     {
         std::swap(token_, other.token_);
         return *this;
@@ -79,4 +79,4 @@ private:
     HANDLE token_ = nullptr;
 };
 
-} // namespace tidyhive
+}  // namespace tidyhive

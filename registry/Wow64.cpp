@@ -3,14 +3,14 @@
 namespace tidyhive {
 namespace {
 
-using IsWow64ProcessFn = BOOL(WINAPI *)(HANDLE, PBOOL);
-using RedirectionFn = BOOL(WINAPI *)(PVOID);
-using DisableRedirectionFn = BOOL(WINAPI *)(PVOID *);
+using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
+using RedirectionFn = BOOL(WINAPI*)(PVOID);
+using DisableRedirectionFn = BOOL(WINAPI*)(PVOID*);
 
 // Resolved on first use and kept for the life of the process.
 struct TWow64Entries {
-    bool wow64 = false;      // the system is 64-bit
-    bool redirected = false; // this process is a 32-bit process under WOW64
+    bool wow64 = false;       // the system is 64-bit
+    bool redirected = false;  // this process is a 32-bit process under WOW64
     DisableRedirectionFn disable = nullptr;
     RedirectionFn revert = nullptr;
 };
@@ -30,17 +30,17 @@ TWow64Entries Resolve()
     if (isWow64Process && isWow64Process(GetCurrentProcess(), &underWow64)) {
         entries.redirected = underWow64 != FALSE;
     }
-    entries.wow64 = sizeof(void *) == 8 || entries.redirected;
+    entries.wow64 = sizeof(void*) == 8 || entries.redirected;
     return entries;
 }
 
-const TWow64Entries &Entries()
+const TWow64Entries& Entries()
 {
     static const TWow64Entries entries = Resolve();
     return entries;
 }
 
-} // namespace
+}  // namespace
 
 bool IsWow64()
 {
@@ -60,9 +60,9 @@ REGSAM RegistryViewFlag(bool view64)
     return view64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
 }
 
-bool SuspendFsRedirection(PVOID &oldValue)
+bool SuspendFsRedirection(PVOID& oldValue)
 {
-    const TWow64Entries &entries = Entries();
+    const TWow64Entries& entries = Entries();
     if (!entries.redirected || !entries.disable) {
         return true;
     }
@@ -71,11 +71,11 @@ bool SuspendFsRedirection(PVOID &oldValue)
 
 bool ResumeFsRedirection(PVOID oldValue)
 {
-    const TWow64Entries &entries = Entries();
+    const TWow64Entries& entries = Entries();
     if (!entries.redirected || !entries.revert) {
         return true;
     }
     return entries.revert(oldValue) != FALSE;
 }
 
-} // namespace tidyhive
+}  // namespace tidyhive

@@ -26,7 +26,7 @@ inline constexpr REGSAM kRegistryViewBits = KEY_WOW64_64KEY | KEY_WOW64_32KEY;
 // Switches file-system redirection off for the calling thread (a 32-bit process under
 // WOW64 only). oldValue receives what ResumeFsRedirection needs; it is left unchanged, and
 // the result is true, where there is nothing to switch (a 64-bit or a 32-bit-only process).
-bool SuspendFsRedirection(PVOID &oldValue);
+bool SuspendFsRedirection(PVOID& oldValue);
 // Switches redirection back on with the value SuspendFsRedirection returned.
 bool ResumeFsRedirection(PVOID oldValue);
 
@@ -40,12 +40,12 @@ public:
             ResumeFsRedirection(oldValue_);
         }
     }
-    TFsRedirectionSuspension(const TFsRedirectionSuspension &) = delete;
-    TFsRedirectionSuspension &operator=(const TFsRedirectionSuspension &) = delete;
+    TFsRedirectionSuspension(const TFsRedirectionSuspension&) = delete;
+    TFsRedirectionSuspension& operator=(const TFsRedirectionSuspension&) = delete;
 
 private:
     PVOID oldValue_ = nullptr;
     bool suspended_;
 };
 
-} // namespace tidyhive
+}  // namespace tidyhive

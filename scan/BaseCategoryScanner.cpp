@@ -209,6 +209,20 @@ void TBaseCategoryScanner::AddProblem(const std::wstring& key, const std::wstrin
     problem->DisableFsRedirection = algorithm->GetDisableFsRedirection();
 }
 
+namespace {
+
+// What ScanKey reads from one key while it is open.
+struct TKeyContent {
+    bool subKeysListed = false;
+    TNameList subKeys;
+    bool valuesListed = false;
+    TValueTextList values;  // validating: names with their texts
+    DWORD valueCount = 0;   // counting: the number alone
+    bool hasDefault = false;
+};
+
+}  // namespace
+
 void TBaseCategoryScanner::ScanKey(const std::wstring& AKey, bool AValidate, int& ACount)
 {
     if (IsIgnored(AKey, std::wstring())) {
@@ -216,53 +230,82 @@ void TBaseCategoryScanner::ScanKey(const std::wstring& AKey, bool AValidate, int
     }
     CheckThreadMessages();
 
+    // What the key holds is read while it is open, once; its subkeys are still scanned before
+    // its own values are judged.
+    TKeyContent content;
     bool success = false;
     if (ScanSubKeys) {
-        TNameList subKeys;
-        if (registry_->GetKeyNamesSafe(AKey, subKeys, success) && success) {
-            if (IsWow64()) {
-                std::erase_if(subKeys,
-                              [](const std::wstring& name) { return SameText(name, L"Wow6432Node"); });
+        content.subKeysListed = registry_->GetKeyNamesSafe(AKey, content.subKeys, success) && success;
+    }
+    if (AValidate) {
+        content.valuesListed = registry_->GetValueTextsSafe(AKey, content.values, success) && success;
+        if (content.valuesListed && !ReadValueData) {
+            for (TValueText& value : content.values) {
+                value.text.clear();
             }
-            for (const std::wstring& name : subKeys) {
-                ScanKey(AKey + L'\\' + name, AValidate, ACount);
-            }
+        }
+    } else {
+        content.valuesListed =
+            registry_->GetValueCountSafe(AKey, content.valueCount, content.hasDefault, success) && success;
+    }
+
+    if (content.subKeysListed) {
+        if (IsWow64()) {
+            std::erase_if(content.subKeys,
+                          [](const std::wstring& name) { return SameText(name, L"Wow6432Node"); });
+        }
+        for (const std::wstring& name : content.subKeys) {
+            ScanKey(AKey + L'\\' + name, AValidate, ACount);
         }
     }
 
     SetCurrentKey(AKey);
-    TNameList names;
-    if (!registry_->GetValueNamesSafe(AKey, names, success) || !success) {
+    if (!content.valuesListed) {
         return;
     }
-    const auto defaultName = std::find(names.begin(), names.end(), std::wstring());
-    const bool hasDefault = defaultName != names.end();
+    if (!AValidate) {
+        int count = static_cast<int>(content.valueCount);
+        if (CheckDefaultValue && !content.hasDefault) {
+            ++count;
+        } else if (!CheckDefaultValue && content.hasDefault) {
+            --count;
+        }
+        ACount += count;
+        return;
+    }
+
+    TValueTextList& values = content.values;
+    const auto defaultValue = std::find_if(values.begin(), values.end(),
+                                           [](const TValueText& value) { return value.name.empty(); });
+    const bool hasDefault = defaultValue != values.end();
     if (CheckDefaultValue) {
         if (!hasDefault) {
-            names.insert(names.begin(), std::wstring());
+            values.insert(values.begin(), TValueText{});
         }
     } else if (hasDefault) {
-        names.erase(defaultName);
+        values.erase(defaultValue);
     }
     const bool defaultFound = hasDefault || CheckDefaultValue;
 
-    if (!AValidate) {
-        ACount += static_cast<int>(names.size());
-        return;
-    }
-
     const REGSAM view = RegistryViewFlag(IsRoot64Bit(currentRootIndex_));
-    // Judged once per key, on the handle the listing opened where it is still at hand.
+    // Judged once per key, on a handle of the key opened below its parent.
     std::optional<bool> unlocked;
     const auto keyUnlocked = [&] {
         if (!unlocked) {
-            const HKEY open = registry_->CurrentPath() == AKey ? registry_->Registry().CurrentKey() : nullptr;
+            HKEY open = nullptr;
+            try {
+                if (registry_->OpenKey(AKey)) {
+                    open = registry_->Registry().CurrentKey();
+                }
+            } catch (const std::exception&) {
+                open = nullptr;  // judged by its path below
+            }
             unlocked = open ? IsRegKeyUnlocked(open, AKey, view) : IsRegKeyUnlocked(AKey, view);
         }
         return *unlocked;
     };
     bool emptyKeyProblem = false;
-    if (names.empty() || (names.size() == 1 && defaultFound)) {
+    if (values.empty() || (values.size() == 1 && defaultFound)) {
         if (!SkipEmptyKeyCheck(AKey) && !emptyKeyAlgorithm_->IsValid(AKey, std::wstring(), std::wstring()) &&
             keyUnlocked()) {
             AddProblem(AKey, std::wstring(), std::wstring(), emptyKeyAlgorithm_.get());
@@ -271,24 +314,17 @@ void TBaseCategoryScanner::ScanKey(const std::wstring& AKey, bool AValidate, int
     }
 
     if (!emptyKeyProblem) {
-        for (const std::wstring& name : names) {
+        for (const TValueText& value : values) {
             CheckThreadMessages();
-            SetCurrentValue(name);
+            SetCurrentValue(value.name);
             valuesScanned_.fetch_add(1, std::memory_order_relaxed);
-            std::wstring data;
-            if (ReadValueData) {
-                data = registry_->ReadStringSafe(AKey, name, success);
-            }
-            SetCurrentData(data);
-            if (!success) {
-                continue;
-            }
-            TValidationAlgorithm* const algorithm = TryValidateValue(AKey, name, data);
+            SetCurrentData(value.text);
+            TValidationAlgorithm* const algorithm = TryValidateValue(AKey, value.name, value.text);
             if (algorithm && keyUnlocked()) {
-                if (IsIgnored(AKey, name)) {
+                if (IsIgnored(AKey, value.name)) {
                     valuesIgnored_.fetch_add(1, std::memory_order_relaxed);
                 } else {
-                    AddProblem(AKey, name, data, algorithm);
+                    AddProblem(AKey, value.name, value.text, algorithm);
                 }
             }
         }
