@@ -478,9 +478,9 @@ TEST_F(CleanEndToEndTest, CleanRemovesExactlyTheDeadEntriesAndRestoreBringsBackE
     user.Set(mendedUser, gone + L"later.exe");
 
     // Scheduled tasks, judged as the Run values are: environment variables, quotes, and a bare
-    // name registered under App Paths. Wine's scheduler stores a bare name that it finds along
-    // the search path (cmd.exe, even iexplore.exe) as a full path, so the bare one is a name of
-    // the test's own, registered for the test.
+    // name registered under App Paths; a dead one the user chose to ignore is not reported. Wine's scheduler
+    // stores a bare name that it finds along the search path (cmd.exe, even iexplore.exe) as a full path, so
+    // the bare one is a name of the test's own, registered for the test.
     const std::wstring taskPrefix = L"tidyhive-e2e-" + token;
     const std::wstring bareName = L"tidyhive-live-" + token + L".exe";
     const TEnsuredKey bareRegistration(
@@ -491,7 +491,9 @@ TEST_F(CleanEndToEndTest, CleanRemovesExactlyTheDeadEntriesAndRestoreBringsBackE
     TPlantedTask envTask(L"%windir%\\system32\\cmd.exe", taskPrefix);
     TPlantedTask bareTask(bareName, taskPrefix);
     TPlantedTask quotedTask(L"\"" + liveExe + L"\"", taskPrefix);
-    for (const TPlantedTask* task : {&deadTask, &mendedTask, &envTask, &bareTask, &quotedTask}) {
+    TPlantedTask ignoredTask(gone + L"ignored.exe", taskPrefix);
+    for (const TPlantedTask* task :
+         {&deadTask, &mendedTask, &envTask, &bareTask, &quotedTask, &ignoredTask}) {
         ASSERT_TRUE(task->Planted()) << "the platform's Task Scheduler 1.0 did not save "
                                      << Utf8(task->Name());
         ASSERT_FALSE(task->JobFile().empty()) << Utf8(task->Name());
@@ -499,6 +501,13 @@ TEST_F(CleanEndToEndTest, CleanRemovesExactlyTheDeadEntriesAndRestoreBringsBackE
     std::wstring program;
     ASSERT_TRUE(bareTask.Program(program));
     ASSERT_EQ(program, bareName) << "the scheduler kept the bare name as it was given";
+    // The user's ignore list covers a task by its name and program (in memory only: nothing
+    // saves the list in this test).
+    IIgnoreList* startupIgnores = root->GetIgnoreList(rctStartup);
+    ASSERT_NE(startupIgnores, nullptr);
+    const LONG ignoredItem =
+        startupIgnores->Add((ignoredTask.Name() + L".job").c_str(), (gone + L"ignored.exe").c_str());
+    ASSERT_GE(ignoredItem, 0);
 
     // Open-with records: dead and live side by side (64-bit view), all dead (32-bit view), one
     // entry mended after the scan and one list emptied by hand after the scan.
@@ -537,6 +546,8 @@ TEST_F(CleanEndToEndTest, CleanRemovesExactlyTheDeadEntriesAndRestoreBringsBackE
     };
     const std::set<std::wstring> own = OwnFindings(findings, token);
     ASSERT_EQ(own, expected) << "found:\n" << Utf8(Join(own)) << "expected:\n" << Utf8(Join(expected));
+    EXPECT_GE(root->GetScanManager()->GetValuesIgnored(), 1) << "the ignored dead task is counted as ignored";
+    startupIgnores->DeleteItem(ignoredItem);
 
     const LONG toFix = MarkOwnForFixing(findings, token);
     const LONG toSkip = static_cast<LONG>(findings.size()) - toFix;
@@ -560,7 +571,8 @@ TEST_F(CleanEndToEndTest, CleanRemovesExactlyTheDeadEntriesAndRestoreBringsBackE
         for (const TPlantedExtension* extension : {&mixed, &allDead, &mended, &emptied}) {
             out += extension->Dump();
         }
-        for (const TPlantedTask* task : {&deadTask, &mendedTask, &envTask, &bareTask, &quotedTask}) {
+        for (const TPlantedTask* task :
+             {&deadTask, &mendedTask, &envTask, &bareTask, &quotedTask, &ignoredTask}) {
             out += task->JobFile() + L" " + Hex(ReadFileBytes(task->JobFile())) + L"\n";
         }
         return out;
@@ -591,8 +603,8 @@ TEST_F(CleanEndToEndTest, CleanRemovesExactlyTheDeadEntriesAndRestoreBringsBackE
 
     EXPECT_FALSE(deadTask.Program(program)) << "the dead task is deleted; it still runs " << Utf8(program);
     EXPECT_EQ(GetFileAttributesW(deadTask.JobFile().c_str()), INVALID_FILE_ATTRIBUTES);
-    for (const TPlantedTask* task : {&envTask, &bareTask, &quotedTask}) {
-        EXPECT_TRUE(task->Program(program)) << "a live task is deleted: " << Utf8(task->Name());
+    for (const TPlantedTask* task : {&envTask, &bareTask, &quotedTask, &ignoredTask}) {
+        EXPECT_TRUE(task->Program(program)) << "a live or ignored task is deleted: " << Utf8(task->Name());
     }
     ASSERT_TRUE(mendedTask.Program(program)) << "a task whose program came back after the scan stays";
     EXPECT_EQ(program, L"\"" + liveExe + L"\"");
