@@ -145,14 +145,27 @@ std::wstring StartupRootKey(int index)
     return index >= 0 && index < kStartupRootCount ? kStartupRoots[index] : L"";
 }
 
+int StartupScannerRootCount()
+{
+    return IsWow64() ? kStartupRootCount + kStartupMachineRootCount : kStartupRootCount;
+}
+
+std::wstring StartupScannerRootKey(int index)
+{
+    if (index >= kStartupMachine32FirstRoot && index < StartupScannerRootCount()) {
+        return StartupRootKey(index - kStartupMachine32FirstRoot);
+    }
+    return StartupRootKey(index);
+}
+
 bool IsStartupRoot64Bit(int index)
 {
-    return IsWow64() && index >= 0 && index < 6;
+    return IsWow64() && index >= 0 && index < kStartupMachineRootCount;
 }
 
 bool IsRunOnceExRoot(int index)
 {
-    return index == 2 || index == 8;
+    return index == 2 || index == 8 || index == kStartupMachine32FirstRoot + 2;
 }
 
 bool IsStartupCommandValue(int rootIndex, const std::wstring& AValue, const std::wstring& AData)
@@ -227,11 +240,12 @@ void TStartupCategoryScanner::SelectRoot(int Index)
 
 std::wstring TStartupCategoryScanner::GetRootKey(int Index)
 {
-    return StartupRootKey(Index);
+    return StartupScannerRootKey(Index);
 }
 
-TValidationAlgorithm* TStartupCategoryScanner::ValidateValue(const std::wstring& AKey, const std::wstring& AValue,
-                                                            const std::wstring& AData)
+TValidationAlgorithm* TStartupCategoryScanner::ValidateValue(const std::wstring& AKey,
+                                                             const std::wstring& AValue,
+                                                             const std::wstring& AData)
 {
     if (!IsStartupCommandValue(CurrentRootIndex(), AValue, AData)) {
         return nullptr;
@@ -245,10 +259,11 @@ std::wstring TStartupCategoryScanner::GetValueDescription(const std::wstring&, c
     return FormatText(LoadText(TextKey::CS_STARTUP_VALUEDESC_APP).c_str(), AValue.c_str());
 }
 
-void TStartupCategoryScanner::ScanKey(const std::wstring& AKey, bool AValidate, int& ACount)
+// After the root's walk rather than inside it: a user without a RunOnce key still has
+// scheduled tasks.
+void TStartupCategoryScanner::RootWalked(int Index, bool AValidate, int& ACount)
 {
-    TBaseCategoryScanner::ScanKey(AKey, AValidate, ACount);
-    if (CurrentRootIndex() != kStartupScheduledTaskRoot) {
+    if (Index != kStartupScheduledTaskRoot) {
         return;
     }
     TScheduledTaskPassHooks hooks;

@@ -68,13 +68,23 @@ private:
     TFileAccessSource fileAccess_;
 };
 
-// The ten roots of the category; the last repeats the user's RunOnce key and carries the
-// scheduled-task pass.
+// The ten roots of the category's table; the last repeats the user's RunOnce key and
+// carries the scheduled-task pass (which runs whether that key exists or not).
 inline constexpr int kStartupRootCount = 10;
 inline constexpr int kStartupScheduledTaskRoot = 9;
-// The root's full key path; empty for an index out of range.
+// On a 64-bit system the six machine roots are walked once more, in the 32-bit view, as
+// roots 10 to 15: 32-bit programs register their autostart entries there, and Windows
+// starts them as it starts those of the 64-bit view.
+inline constexpr int kStartupMachineRootCount = 6;
+inline constexpr int kStartupMachine32FirstRoot = kStartupRootCount;
+// The table's full key path; empty for an index out of range.
 std::wstring StartupRootKey(int index);
-// The machine roots (0 to 5) are read in the 64-bit view on a 64-bit system.
+// The scanner's roots: the table, then on a 64-bit system the machine roots again.
+int StartupScannerRootCount();
+// A scanner root's full key path; empty for an index out of range.
+std::wstring StartupScannerRootKey(int index);
+// The machine roots of the table (0 to 5) are read in the 64-bit view on a 64-bit system;
+// every other root in the 32-bit view.
 bool IsStartupRoot64Bit(int index);
 // RunOnceEx roots hold the list's "Title" and "Flags" beside its numbered subkeys, not
 // commands.
@@ -107,7 +117,7 @@ int RunScheduledTaskPass(TScheduledTaskValidationAlgorithm& algorithm, bool vali
 namespace tidyhive {
 
 // The startup category: the Run family of keys in both registry views, and the scheduled
-// tasks, judged at the last root.
+// tasks, judged at the table's last root.
 class TStartupCategoryScanner : public TBaseCategoryScanner {
 public:
     explicit TStartupCategoryScanner(const TCategoryDescriptor& descriptor);
@@ -115,13 +125,13 @@ public:
 
     void SelectRoot(int Index) override;
     std::wstring GetRootKey(int Index) override;
-    int GetRootCount() override { return kStartupRootCount; }
+    int GetRootCount() override { return StartupScannerRootCount(); }
     bool IsRoot64Bit(int Index) override { return IsStartupRoot64Bit(Index); }
     TValidationAlgorithm* ValidateValue(const std::wstring& AKey, const std::wstring& AValue,
                                         const std::wstring& AData) override;
     std::wstring GetValueDescription(const std::wstring& AKey, const std::wstring& AValue,
                                      const std::wstring& AData) override;
-    void ScanKey(const std::wstring& AKey, bool AValidate, int& ACount) override;
+    void RootWalked(int Index, bool AValidate, int& ACount) override;
     const wchar_t* ClassName() const override { return L"TStartupCategoryScanner"; }
 
 private:

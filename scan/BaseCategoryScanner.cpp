@@ -360,6 +360,8 @@ void TBaseCategoryScanner::WalkRoots(bool validate)
         }
         TRegistryKeyIterator iterator(rootKey, std::move(callback), IsRoot64Bit(index), GetKeyPattern(index));
         iterator.Iterate();
+        int judged = 0;
+        RootWalked(index, validate, validate ? judged : totalValues_);
     }
 }
 

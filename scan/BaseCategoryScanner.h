@@ -88,6 +88,9 @@ public:
     virtual bool IsIgnored(const std::wstring& key, const std::wstring& value);
     // One key of a walk: counts its values (AValidate false) or validates them.
     virtual void ScanKey(const std::wstring& AKey, bool AValidate, int& ACount);
+    // After each root's walk, also when its key is missing: for entries a scanner judges
+    // outside the registry at that root. ACount as for ScanKey.
+    virtual void RootWalked(int /*Index*/, bool /*AValidate*/, int& /*ACount*/) {}
     virtual std::wstring GetCurrentItemDescription();
     // For trace and failure lines.
     virtual const wchar_t* ClassName() const { return L"TBaseCategoryScanner"; }

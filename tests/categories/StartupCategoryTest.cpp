@@ -4,9 +4,9 @@
 #include "categories/StartupCategoryScanner.h"
 
 #include "scan/DetectedProblemKeys.h"
-#include "services/ComPtr.h"
 #include "services/Text.h"
 #include "tests/support/BackvaultTesting.h"
+#include "tests/support/PlantedTask.h"
 #include "tests/support/TestRegistry.h"
 #include "tests/validation/FileCheckTesting.h"
 #include "tidyhive/Backvault.h"
@@ -14,7 +14,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <mstask.h>
 #include <objbase.h>
 
 #include <map>
@@ -25,6 +24,7 @@ namespace {
 
 using testing::NewGuidText;
 using testing::TBackvaultInstance;
+using testing::TPlantedTask;
 using testing::TTestFolder;
 using testing::TTestKey;
 using testing::TTestOptions;
@@ -97,6 +97,24 @@ TEST(StartupRootsTest, TenRootsAndTheirViews)
         EXPECT_EQ(IsStartupRoot64Bit(index), index < 6)
             << "root " << index;  // the test runs on a 64-bit system
     }
+}
+
+TEST(StartupRootsTest, MachineRootsAreWalkedAgainInThe32BitView)
+{
+    // The test runs on a 64-bit system: 32-bit programs' autostart entries live in the other view.
+    ASSERT_EQ(StartupScannerRootCount(), 16);
+    for (int index = 0; index < kStartupRootCount; ++index) {
+        EXPECT_EQ(StartupScannerRootKey(index), StartupRootKey(index)) << "root " << index;
+    }
+    for (int index = kStartupMachine32FirstRoot; index < 16; ++index) {
+        EXPECT_EQ(StartupScannerRootKey(index), StartupRootKey(index - kStartupMachine32FirstRoot))
+            << "root " << index;
+        EXPECT_FALSE(IsStartupRoot64Bit(index)) << "root " << index;
+    }
+    EXPECT_EQ(StartupScannerRootKey(16), L"");
+    EXPECT_TRUE(IsRunOnceExRoot(12)) << "the 32-bit view's RunOnceEx holds a title and flags too";
+    EXPECT_FALSE(IsStartupCommandValue(12, L"Title", L"Installing"));
+    EXPECT_TRUE(IsStartupCommandValue(10, L"Title", L"C:\\x.exe"));
 }
 
 TEST(StartupRootsTest, OnlyCommandsAreJudged)
@@ -302,56 +320,6 @@ TEST(ScheduledTaskTest, FixKeepsTheJobFileBeforeDeletingAndLeavesMendedTasks)
     std::wstring program;
     EXPECT_TRUE(scheduler->GetApplicationName(L"refused.job", program));
 }
-
-// A task planted in the platform's Task Scheduler, deleted again at the end.
-class TPlantedTask {
-public:
-    TPlantedTask(const std::wstring& program) : name_(L"tidyhive-test-" + NewGuidText())
-    {
-        constexpr CLSID clsidTaskScheduler = {
-            0x148BD52A, 0xA2AB, 0x11CE, {0xB1, 0x1F, 0x00, 0xAA, 0x00, 0x53, 0x05, 0x03}};
-        constexpr IID iidTaskScheduler = {
-            0x148BD527, 0xA2AB, 0x11CE, {0xB1, 0x1F, 0x00, 0xAA, 0x00, 0x53, 0x05, 0x03}};
-        constexpr CLSID clsidTask = {
-            0x148BD520, 0xA2AB, 0x11CE, {0xB1, 0x1F, 0x00, 0xAA, 0x00, 0x53, 0x05, 0x03}};
-        constexpr IID iidTask = {
-            0x148BD524, 0xA2AB, 0x11CE, {0xB1, 0x1F, 0x00, 0xAA, 0x00, 0x53, 0x05, 0x03}};
-        constexpr IID iidPersistFile = {0x0000010B, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-        ITaskScheduler* scheduler = nullptr;
-        if (FAILED(CoCreateInstance(clsidTaskScheduler, nullptr, CLSCTX_INPROC_SERVER, iidTaskScheduler,
-                                    reinterpret_cast<void**>(&scheduler)))) {
-            return;
-        }
-        scheduler_ = TComPtr<ITaskScheduler>::Adopt(scheduler);
-        IUnknown* unknown = nullptr;
-        if (FAILED(scheduler_->NewWorkItem(name_.c_str(), clsidTask, iidTask, &unknown))) {
-            return;
-        }
-        const TComPtr<ITask> task = TComPtr<ITask>::Adopt(static_cast<ITask*>(unknown));
-        task->SetApplicationName(program.c_str());
-        IPersistFile* file = nullptr;
-        if (SUCCEEDED(task->QueryInterface(iidPersistFile, reinterpret_cast<void**>(&file)))) {
-            planted_ = SUCCEEDED(file->Save(nullptr, TRUE));
-            file->Release();
-        }
-    }
-    ~TPlantedTask()
-    {
-        if (scheduler_) {
-            scheduler_->Delete(name_.c_str());
-        }
-    }
-    TPlantedTask(const TPlantedTask&) = delete;
-    TPlantedTask& operator=(const TPlantedTask&) = delete;
-
-    bool Planted() const { return planted_; }
-    const std::wstring& Name() const { return name_; }
-
-private:
-    std::wstring name_;
-    TComPtr<ITaskScheduler> scheduler_;
-    bool planted_ = false;
-};
 
 class PlatformSchedulerTest : public ::testing::Test {
 protected:

@@ -9,6 +9,7 @@
 namespace tidyhive {
 namespace {
 
+using testing::PumpUntil;
 using testing::TEngineLibrary;
 using testing::TRootOwner;
 
@@ -29,23 +30,6 @@ public:
     std::vector<BYTE> kinds;
     std::vector<DWORD> threads;
 };
-
-// Serves the host's messages until the condition holds or the time runs out.
-template <class Condition> bool PumpUntil(Condition condition, DWORD timeoutMs = 20000)
-{
-    const ULONGLONG end = GetTickCount64() + timeoutMs;
-    while (!condition()) {
-        if (GetTickCount64() > end) {
-            return false;
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            DispatchMessageW(&message);
-        }
-    }
-    return true;
-}
 
 class ScanTaskTest : public ::testing::Test {
 protected:

@@ -94,7 +94,15 @@ public:
         return list;
     }
 
+    void RootWalked(int Index, bool AValidate, int& ACount) override
+    {
+        walked.push_back(std::to_wstring(Index) + (AValidate ? L" validated" : L" counted"));
+        ACount += extraPerRoot;
+    }
+
     bool skipEmpty = true;
+    int extraPerRoot = 0;
+    std::vector<std::wstring> walked;
     std::vector<std::wstring> validated;
     std::vector<std::wstring> descriptions;
     TRejectingAlgorithm reject;
@@ -344,6 +352,19 @@ TEST(BaseCategoryScanner, EachRootIsWalkedInItsOwnView)
     EXPECT_EQ(RunBothPasses(scanner), (TCounters{1, 2, 1, 0}));
     const std::vector<std::wstring> expected = {L"empty|||E|64", L"k|v|bad|R|64"};
     EXPECT_EQ(scanner.ProblemList(), expected) << Show(scanner.ProblemList());
+}
+
+TEST(BaseCategoryScanner, EachRootEndsWithTheScannersHookEvenWhenItsKeyIsMissing)
+{
+    TTestKey present(L"Scanner");
+    present.SetString(L"", L"v", L"good");
+    TTestScanner scanner(
+        {{present.FullPath(), L""}, {present.FullPath() + L"\\missing-" + testing::NewGuidText(), L""}});
+    scanner.extraPerRoot = 3;
+    EXPECT_EQ(scanner.GetTotalValuesCount(), 1 + 2 * 3) << "what the hook counts joins the progress total";
+    scanner.Scan();
+    const std::vector<std::wstring> expected = {L"0 counted", L"1 counted", L"0 validated", L"1 validated"};
+    EXPECT_EQ(scanner.walked, expected) << Show(scanner.walked);
 }
 
 TEST(BaseCategoryScanner, ScannerWithoutRootsScansNothing)

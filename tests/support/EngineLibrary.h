@@ -38,6 +38,24 @@ private:
     IRegistryCleanerManager* root_;
 };
 
+// Serves the host's messages on this thread (the engine hands each task's finish to it)
+// until the condition holds; false when the time ran out first.
+template <class Condition> bool PumpUntil(Condition condition, DWORD timeoutMs = 20000)
+{
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    while (!condition()) {
+        if (GetTickCount64() > end) {
+            return false;
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageW(&message);
+        }
+    }
+    return true;
+}
+
 // Text of a BSTR returned by the engine; frees it.
 std::wstring Take(BSTR text);
 
