@@ -45,11 +45,16 @@ std::wstring FillPattern(const std::wstring& pattern, const std::wstring& text)
 // ---------------------------------------------------------------------------------------
 // TFileExtentionValidationAlgorithm
 
+// A class or an application registered in either view serves the reference; an answer
+// that cannot be had counts as "there" (never a false finding).
 bool TFileExtentionValidationAlgorithm::KeyExistsOrUnknown(const std::wstring& path)
 {
-    bool success = false;
-    const bool exists = Registry().KeyExistsSafe(path, success);
-    return exists || !success;
+    try {
+        return Registry().KeyExistsInEitherView(path);
+    } catch (const std::exception& error) {
+        DebugLog::LogError(ExceptionMessage(error));
+        return true;
+    }
 }
 
 bool TFileExtentionValidationAlgorithm::ApplicationRegistered(const std::wstring& application)

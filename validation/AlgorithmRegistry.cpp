@@ -141,7 +141,19 @@ void TWin32AlgorithmRegistry::Set64BitView(bool value)
 
 bool TWin32AlgorithmRegistry::KeyExists(const std::wstring& path)
 {
-    if (const std::optional<bool> known = TLookupMemoScope::KeyExists(ViewFlag(), path)) {
+    return KeyExistsInView(path, ViewFlag());
+}
+
+bool TWin32AlgorithmRegistry::KeyExistsInEitherView(const std::wstring& path)
+{
+    // The 32-bit view first, as the registry utility probes.
+    return KeyExistsInView(path, KEY_WOW64_32KEY) ||
+           (OsHasTwoRegistryViews() && KeyExistsInView(path, KEY_WOW64_64KEY));
+}
+
+bool TWin32AlgorithmRegistry::KeyExistsInView(const std::wstring& path, REGSAM view)
+{
+    if (const std::optional<bool> known = TLookupMemoScope::KeyExists(view, path)) {
         return *known;
     }
     HKEY root = nullptr;
@@ -149,7 +161,7 @@ bool TWin32AlgorithmRegistry::KeyExists(const std::wstring& path)
     SplitPath(path, root, subKey);
     TRegKey key;
     HKEY opened = nullptr;
-    const LONG status = cache_.Open(root, subKey, KEY_READ | ViewFlag(), opened);
+    const LONG status = cache_.Open(root, subKey, KEY_READ | view, opened);
     key.Attach(opened);
     if (status != ERROR_SUCCESS && status != ERROR_ACCESS_DENIED && status != ERROR_FILE_NOT_FOUND &&
         status != ERROR_PATH_NOT_FOUND) {
@@ -157,7 +169,7 @@ bool TWin32AlgorithmRegistry::KeyExists(const std::wstring& path)
     }
     // A key we may not read is there all the same.
     const bool exists = status == ERROR_SUCCESS || status == ERROR_ACCESS_DENIED;
-    TLookupMemoScope::RememberKeyExists(ViewFlag(), path, exists);
+    TLookupMemoScope::RememberKeyExists(view, path, exists);
     return exists;
 }
 

@@ -36,6 +36,10 @@ public:
     // answer cannot be had (an unknown root, an error other than "not found").
     virtual bool KeyExists(const std::wstring& path) = 0;
 
+    // Whether the key opens in the 32-bit or in the 64-bit view: what a reference needs to
+    // be alive, wherever the scan found it. Throws as KeyExists does.
+    virtual bool KeyExistsInEitherView(const std::wstring& path) { return KeyExists(path); }
+
     // The "safe" calls never throw: success reports whether the call itself worked (a
     // missing key is a successful negative answer); on failure the result is false or
     // empty and the reason is in the debug log. Lists are cleared first.
@@ -77,6 +81,7 @@ public:
     void Set64BitView(bool value) override;
     bool Is64BitView() const override { return view64_; }
     bool KeyExists(const std::wstring& path) override;
+    bool KeyExistsInEitherView(const std::wstring& path) override;
     bool KeyExistsSafe(const std::wstring& path, bool& success) override;
     bool GetKeyNamesSafe(const std::wstring& path, std::vector<std::wstring>& names, bool& success) override;
     bool GetValueNamesSafe(const std::wstring& path, std::vector<std::wstring>& names,
@@ -92,6 +97,7 @@ public:
 
 private:
     REGSAM ViewFlag() const { return view64_ ? KEY_WOW64_64KEY : KEY_WOW64_32KEY; }
+    bool KeyExistsInView(const std::wstring& path, REGSAM view);
 
     bool view64_ = false;
     unsigned long changes_ = 0;

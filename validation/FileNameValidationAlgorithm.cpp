@@ -331,7 +331,8 @@ bool TFileNameValidationAlgorithm::FindFileByName(const std::wstring& AName)
         if (Trim(name).empty()) {
             continue;
         }
-        if (FRegistry->KeyExists(kApplicationsKey + name) || FRegistry->KeyExists(kAppPathsKey + name)) {
+        if (FRegistry->KeyExistsInEitherView(kApplicationsKey + name) ||
+            FRegistry->KeyExistsInEitherView(kAppPathsKey + name)) {
             return true;
         }
         if (!windows.empty() &&
@@ -393,7 +394,8 @@ bool TFileNameValidationAlgorithm::ExistsOrRegistered(const std::wstring& AName)
     if (AName.empty() || AName.find_first_of(L"\\/:") != std::wstring::npos) {
         return false;
     }
-    return FRegistry->KeyExists(kApplicationsKey + AName) || FRegistry->KeyExists(kAppPathsKey + AName);
+    return FRegistry->KeyExistsInEitherView(kApplicationsKey + AName) ||
+           FRegistry->KeyExistsInEitherView(kAppPathsKey + AName);
 }
 
 bool TFileNameValidationAlgorithm::ValidateCommand(const std::wstring& AData)

@@ -26,6 +26,10 @@ public:
     bool Is64BitView() const override { return reads_.Is64BitView(); }
     // In the selected view only (the recorded utility's own test looks at both).
     bool KeyExists(const std::wstring& path) override { return reads_.KeyExists(path); }
+    bool KeyExistsInEitherView(const std::wstring& path) override
+    {
+        return reads_.KeyExistsInEitherView(path);
+    }
     bool KeyExistsSafe(const std::wstring& path, bool& success) override;
     bool GetKeyNamesSafe(const std::wstring& path, std::vector<std::wstring>& names, bool& success) override;
     bool GetValueNamesSafe(const std::wstring& path, std::vector<std::wstring>& names,

@@ -270,6 +270,24 @@ TEST(FileExtsCategory, JudgesEntriesByKeyAndValueName)
     }
 }
 
+TEST(FileExtsCategory, AReferenceRegisteredInTheOtherViewIsAlive)
+{
+    if (!IsWow64()) {
+        GTEST_SKIP() << "a 32-bit system has one view";
+    }
+    // Registered for 64-bit programs only, and judged while walking the 32-bit view.
+    const TTestKey progId64{L"Prog", true, HKEY_LOCAL_MACHINE, L"Software\\Classes"};
+    const TTestKey app64{L"App", true, HKEY_LOCAL_MACHINE,
+                         L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths"};
+    TFileExtentionValidationAlgorithm algorithm;
+    algorithm.SetUse64BitView(false);
+    const std::wstring base = L"HKEY_CURRENT_USER\\Software\\X\\FileExts\\.txt";
+    EXPECT_TRUE(algorithm.IsValid(base + L"\\OpenWithProgids", TRegisteredNames::LastName(progId64), L""));
+    EXPECT_TRUE(algorithm.IsValid(base + L"\\OpenWithList", L"a", TRegisteredNames::LastName(app64)));
+    EXPECT_TRUE(algorithm.IsValid(base + L"\\UserChoice", L"Progid", TRegisteredNames::LastName(progId64)));
+    EXPECT_FALSE(algorithm.IsValid(base + L"\\OpenWithProgids", L"NoSuchProgId-xyz", L""));
+}
+
 TEST(FileExtsCategory, FixRepairsTheOpenWithListAndRemovesEmptiedKeys)
 {
     const TRegisteredNames names;

@@ -1,6 +1,7 @@
 // The scan task and the root's task arbitration, driven through the export as a host does,
 // with the host's message loop on this thread.
 #include "tests/support/EngineLibrary.h"
+#include "tests/support/TestRegistry.h"
 
 #include <gtest/gtest.h>
 
@@ -104,7 +105,15 @@ TEST_F(ScanTaskTest, CleanWithNothingToFixStillClosesItsSessionAndFinishes)
 {
     ICleanTask* clean = root->GetCleanerManager();
     ASSERT_NE(clean, nullptr);
-    ASSERT_NE(root->GetBackupLibrary(), nullptr);
+    IBackvault* backup = root->GetBackupLibrary();
+    ASSERT_NE(backup, nullptr);
+    // Its session goes to a folder of the test's own, removed afterwards.
+    const testing::TTestFolder storage;
+    ASSERT_HRESULT_SUCCEEDED(backup->SetStorageFolder(storage.Path().c_str()));
+    struct TDefaultStorage {
+        IBackvault* backup;
+        ~TDefaultStorage() { backup->SetStorageFolder(nullptr); }
+    } defaultStorage{backup};
     clean->Start();
     ASSERT_TRUE(PumpUntil([&] { return listener.kinds.size() >= 2; }));
     EXPECT_EQ(listener.kinds, (std::vector<BYTE>{ekCleanStarted, ekCleanFinished}));
