@@ -317,9 +317,24 @@ void TBackvaultRegistry::GetValueTexts(TValueTextList& values) const
 {
     values.clear();
     TRegKeyInfo info;
-    if (!GetKeyInfo(info)) {
-        return;
+    if (GetKeyInfo(info)) {
+        ReadValueTexts(info, values);
     }
+}
+
+void TBackvaultRegistry::GetContent(TNameList& names, TValueTextList& values) const
+{
+    names.clear();
+    values.clear();
+    TRegKeyInfo info;
+    if (GetKeyInfo(info)) {
+        EnumKeyNames(currentKey_.Get(), info, names);
+        ReadValueTexts(info, values);
+    }
+}
+
+void TBackvaultRegistry::ReadValueTexts(const TRegKeyInfo& info, TValueTextList& values) const
+{
     std::wstring name;
     std::vector<BYTE> data;
     for (DWORD index = 0; index < info.numValues; ++index) {
@@ -358,20 +373,6 @@ void TBackvaultRegistry::GetValueTexts(TValueTextList& values) const
         }
         values.push_back(std::move(value));
     }
-}
-
-bool TBackvaultRegistry::GetValueCount(DWORD& count, bool& hasDefault) const
-{
-    count = 0;
-    hasDefault = false;
-    TRegKeyInfo info;
-    if (!GetKeyInfo(info)) {
-        return false;
-    }
-    count = info.numValues;
-    hasDefault = count > 0 && RegQueryValueExW(currentKey_.Get(), nullptr, nullptr, nullptr, nullptr,
-                                               nullptr) == ERROR_SUCCESS;
-    return true;
 }
 
 bool TBackvaultRegistry::GetDataInfo(const std::wstring& name, TRegDataInfo& info) const

@@ -105,9 +105,8 @@ public:
     // Every value with its text in one pass over the open key (cleared first); a single
     // failed step is skipped.
     void GetValueTexts(TValueTextList& values) const;
-    // How many values the open key holds and whether the default value is one of them,
-    // without listing them; false when no key is open or the query fails.
-    bool GetValueCount(DWORD& count, bool& hasDefault) const;
+    // Subkey names and values with their texts, measured once.
+    void GetContent(TNameList& names, TValueTextList& values) const;
     bool GetDataInfo(const std::wstring& name, TRegDataInfo& info) const;
     // Bytes, or -1 when the value cannot be queried.
     long long GetDataSize(const std::wstring& name) const;
@@ -125,6 +124,7 @@ public:
     void WriteString(const std::wstring& name, const std::wstring& value);
 
 private:
+    void ReadValueTexts(const TRegKeyInfo& info, TValueTextList& values) const;
     bool DeleteTree(HKEY parent, const std::wstring& key);
 
     TRegAccessRoute route_;

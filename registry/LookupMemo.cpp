@@ -47,4 +47,23 @@ void TLookupMemoScope::RememberKeyExists(REGSAM view, const std::wstring& path, 
     }
 }
 
+std::optional<TLookupMemoScope::TKeyCounts> TLookupMemoScope::KeyCounts(REGSAM view, const std::wstring& path)
+{
+    if (!tActiveScope) {
+        return std::nullopt;
+    }
+    const auto found = tActiveScope->counts_.find(MemoKey(view, path));
+    if (found == tActiveScope->counts_.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+void TLookupMemoScope::RememberKeyCounts(REGSAM view, const std::wstring& path, TKeyCounts counts)
+{
+    if (tActiveScope) {
+        tActiveScope->counts_[MemoKey(view, path)] = counts;
+    }
+}
+
 }  // namespace tidyhive

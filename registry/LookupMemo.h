@@ -27,8 +27,17 @@ public:
     static std::optional<bool> KeyExists(REGSAM view, const std::wstring& path);
     static void RememberKeyExists(REGSAM view, const std::wstring& path, bool exists);
 
+    struct TKeyCounts {
+        DWORD subKeys;
+        DWORD values;
+    };
+    // How many subkeys and values a key held when the scan's own walk read it.
+    static std::optional<TKeyCounts> KeyCounts(REGSAM view, const std::wstring& path);
+    static void RememberKeyCounts(REGSAM view, const std::wstring& path, TKeyCounts counts);
+
 private:
     std::unordered_map<std::wstring, bool> answers_;
+    std::unordered_map<std::wstring, TKeyCounts> counts_;
     bool owner_;
 };
 

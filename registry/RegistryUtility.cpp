@@ -92,22 +92,23 @@ bool TBaseRegistryUtility::GetValueTexts(const std::wstring& path, TValueTextLis
     return true;
 }
 
-bool TBaseRegistryUtility::GetValueCount(const std::wstring& path, DWORD& count, bool& hasDefault)
-{
-    count = 0;
-    hasDefault = false;
-    return OpenKey(path) && registry_->GetValueCount(count, hasDefault);
-}
-
 bool TBaseRegistryUtility::GetValueTextsSafe(const std::wstring& path, TValueTextList& values, bool& success)
 {
     return SafeCall(success, false, [&] { return GetValueTexts(path, values); });
 }
 
-bool TBaseRegistryUtility::GetValueCountSafe(const std::wstring& path, DWORD& count, bool& hasDefault,
-                                             bool& success)
+bool TBaseRegistryUtility::GetContentSafe(const std::wstring& path, TNameList& names, TValueTextList& values,
+                                          bool& success)
 {
-    return SafeCall(success, false, [&] { return GetValueCount(path, count, hasDefault); });
+    return SafeCall(success, false, [&] {
+        names.clear();
+        values.clear();
+        if (!OpenKey(path)) {
+            return false;
+        }
+        registry_->GetContent(names, values);
+        return true;
+    });
 }
 
 bool TBaseRegistryUtility::GetKeyNamesSafe(const std::wstring& path, TNameList& names, bool& success)

@@ -66,13 +66,11 @@ public:
 
     // Every value with its text, read in one pass (see TValueText); true when the key opens.
     bool GetValueTexts(const std::wstring& path, TValueTextList& values);
-    // The number of values and whether the default value is one of them; true when the key
-    // opens.
-    bool GetValueCount(const std::wstring& path, DWORD& count, bool& hasDefault);
 
     bool GetKeyNamesSafe(const std::wstring& path, TNameList& names, bool& success);
     bool GetValueTextsSafe(const std::wstring& path, TValueTextList& values, bool& success);
-    bool GetValueCountSafe(const std::wstring& path, DWORD& count, bool& hasDefault, bool& success);
+    // Subkey names and values with their texts in one look at the key; true when it opens.
+    bool GetContentSafe(const std::wstring& path, TNameList& names, TValueTextList& values, bool& success);
     bool GetValueNamesSafe(const std::wstring& path, TNameList& names, bool& success);
     std::wstring ReadStringSafe(const std::wstring& path, const std::wstring& name, bool& success);
 

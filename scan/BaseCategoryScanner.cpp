@@ -13,7 +13,9 @@
 #include "validation/EmptyKeyValidationAlgorithm.h"
 
 #include <algorithm>
+#include <exception>
 #include <optional>
+#include <unordered_map>
 
 namespace tidyhive {
 
@@ -209,19 +211,65 @@ void TBaseCategoryScanner::AddProblem(const std::wstring& key, const std::wstrin
     problem->DisableFsRedirection = algorithm->GetDisableFsRedirection();
 }
 
-namespace {
-
-// What ScanKey reads from one key while it is open.
 struct TKeyContent {
     bool subKeysListed = false;
     TNameList subKeys;
     bool valuesListed = false;
-    TValueTextList values;  // validating: names with their texts
-    DWORD valueCount = 0;   // counting: the number alone
-    bool hasDefault = false;
+    TValueTextList values;
 };
 
-}  // namespace
+// The counting pass reads every key the validating pass will judge, moments before it. What
+// it read is kept, within bounds, and judged by the validating pass instead of reading each
+// key again: the scan then reads the registry once. Fixes judge the entries' current data,
+// so a value changed in between is never harmed by it.
+struct TBaseCategoryScanner::TCountSnapshot {
+    // Kept for so long at most; an older snapshot is dropped and the registry read again.
+    static constexpr ULONGLONG kMaxAgeMs = 5 * 60 * 1000;
+    // Text kept at most (characters), so that a large category cannot exhaust memory; keys
+    // beyond it are read again.
+    static constexpr size_t kMaxChars = 16 * 1024 * 1024;
+
+    ULONGLONG taken = GetTickCount64();
+    size_t chars = 0;
+    bool complete = true;  // every root walked to its end
+    std::unordered_map<std::wstring, TKeyContent> keys;
+    std::vector<std::vector<std::wstring>> rootKeys;  // per root: the keys the walk yielded
+
+    bool Fresh() const { return complete && GetTickCount64() - taken < kMaxAgeMs; }
+
+    // Roots may name the same path in two views: a key is kept under its root.
+    static std::wstring Slot(int root, const std::wstring& key) { return std::to_wstring(root) + L'|' + key; }
+
+    void Keep(int root, const std::wstring& key, const TKeyContent& content)
+    {
+        size_t size = key.size();
+        for (const std::wstring& name : content.subKeys) {
+            size += name.size();
+        }
+        for (const TValueText& value : content.values) {
+            size += value.name.size() + value.text.size();
+        }
+        if (chars + size > kMaxChars) {
+            return;
+        }
+        chars += size;
+        keys.insert_or_assign(Slot(root, key), content);
+    }
+};
+
+bool TBaseCategoryScanner::TakeFromSnapshot(const std::wstring& key, TKeyContent& content)
+{
+    if (!snapshot_ || recording_) {
+        return false;
+    }
+    const auto found = snapshot_->keys.find(TCountSnapshot::Slot(currentRootIndex_, key));
+    if (found == snapshot_->keys.end()) {
+        return false;
+    }
+    content = std::move(found->second);
+    snapshot_->keys.erase(found);
+    return true;
+}
 
 void TBaseCategoryScanner::ScanKey(const std::wstring& AKey, bool AValidate, int& ACount)
 {
@@ -230,25 +278,33 @@ void TBaseCategoryScanner::ScanKey(const std::wstring& AKey, bool AValidate, int
     }
     CheckThreadMessages();
 
-    // What the key holds is read while it is open, once; its subkeys are still scanned before
-    // its own values are judged.
+    // What the key holds is read while it is open, once (or was, by the counting pass just
+    // before); its subkeys are still scanned before its own values are judged.
     TKeyContent content;
-    bool success = false;
-    if (ScanSubKeys) {
-        content.subKeysListed = registry_->GetKeyNamesSafe(AKey, content.subKeys, success) && success;
-    }
-    if (AValidate) {
-        content.valuesListed = registry_->GetValueTextsSafe(AKey, content.values, success) && success;
+    if (!AValidate || !TakeFromSnapshot(AKey, content)) {
+        bool success = false;
+        if (ScanSubKeys) {
+            content.subKeysListed = content.valuesListed =
+                registry_->GetContentSafe(AKey, content.subKeys, content.values, success) && success;
+        } else {
+            content.valuesListed = registry_->GetValueTextsSafe(AKey, content.values, success) && success;
+        }
         if (content.valuesListed && !ReadValueData) {
             for (TValueText& value : content.values) {
                 value.text.clear();
             }
         }
-    } else {
-        content.valuesListed =
-            registry_->GetValueCountSafe(AKey, content.valueCount, content.hasDefault, success) && success;
+        if (recording_) {
+            snapshot_->Keep(currentRootIndex_, AKey, content);
+        }
     }
 
+    if (AValidate && content.subKeysListed) {
+        // The empty-key check asks about this key again: answered from what was just read.
+        TLookupMemoScope::RememberKeyCounts(
+            RegistryViewFlag(IsRoot64Bit(currentRootIndex_)), AKey,
+            {static_cast<DWORD>(content.subKeys.size()), static_cast<DWORD>(content.values.size())});
+    }
     if (content.subKeysListed) {
         if (IsWow64()) {
             std::erase_if(content.subKeys,
@@ -263,11 +319,14 @@ void TBaseCategoryScanner::ScanKey(const std::wstring& AKey, bool AValidate, int
     if (!content.valuesListed) {
         return;
     }
+    const auto defaultValue = std::find_if(content.values.begin(), content.values.end(),
+                                           [](const TValueText& value) { return value.name.empty(); });
     if (!AValidate) {
-        int count = static_cast<int>(content.valueCount);
-        if (CheckDefaultValue && !content.hasDefault) {
+        int count = static_cast<int>(content.values.size());
+        const bool hasDefault = defaultValue != content.values.end();
+        if (CheckDefaultValue && !hasDefault) {
             ++count;
-        } else if (!CheckDefaultValue && content.hasDefault) {
+        } else if (!CheckDefaultValue && hasDefault) {
             --count;
         }
         ACount += count;
@@ -275,8 +334,6 @@ void TBaseCategoryScanner::ScanKey(const std::wstring& AKey, bool AValidate, int
     }
 
     TValueTextList& values = content.values;
-    const auto defaultValue = std::find_if(values.begin(), values.end(),
-                                           [](const TValueText& value) { return value.name.empty(); });
     const bool hasDefault = defaultValue != values.end();
     if (CheckDefaultValue) {
         if (!hasDefault) {
@@ -345,29 +402,63 @@ void TBaseCategoryScanner::ValidateKey(const std::wstring& Key)
 
 void TBaseCategoryScanner::WalkRoots(bool validate)
 {
+    // The validating pass replays the keys the counting pass was given, when it kept them.
+    const bool replay = validate && snapshot_ && snapshot_->Fresh();
+    if (validate && !replay) {
+        snapshot_.reset();
+    }
     const int rootCount = GetRootCount();
     for (int index = 0; index < rootCount; ++index) {
         SelectRoot(index);
         const std::wstring rootKey = GetRootKey(index);
-        if (rootKey.empty()) {
-            continue;
+        if (!rootKey.empty()) {
+            if (replay) {
+                if (static_cast<size_t>(index) < snapshot_->rootKeys.size()) {
+                    for (const std::wstring& key : snapshot_->rootKeys[index]) {
+                        ValidateKey(key);
+                    }
+                }
+            } else {
+                TKeyCallback callback;
+                if (validate) {
+                    callback = [this](const std::wstring& key) { ValidateKey(key); };
+                } else {
+                    callback = [this, index](const std::wstring& key) {
+                        if (recording_) {
+                            snapshot_->rootKeys.resize(static_cast<size_t>(index) + 1);
+                            snapshot_->rootKeys[index].push_back(key);
+                        }
+                        CountKey(key);
+                    };
+                }
+                TRegistryKeyIterator iterator(rootKey, std::move(callback), IsRoot64Bit(index),
+                                              GetKeyPattern(index));
+                iterator.Iterate();
+            }
         }
-        TKeyCallback callback;
-        if (validate) {
-            callback = [this](const std::wstring& key) { ValidateKey(key); };
-        } else {
-            callback = [this](const std::wstring& key) { CountKey(key); };
-        }
-        TRegistryKeyIterator iterator(rootKey, std::move(callback), IsRoot64Bit(index), GetKeyPattern(index));
-        iterator.Iterate();
         int judged = 0;
         RootWalked(index, validate, validate ? judged : totalValues_);
+    }
+    if (validate) {
+        snapshot_.reset();
     }
 }
 
 int TBaseCategoryScanner::GetTotalValuesCount()
 {
     totalValues_ = 0;
+    snapshot_ = std::make_unique<TCountSnapshot>();
+    recording_ = true;
+    struct TRecordingEnd {
+        TBaseCategoryScanner& scanner;
+        ~TRecordingEnd()
+        {
+            scanner.recording_ = false;
+            if (std::uncaught_exceptions() > 0) {
+                scanner.snapshot_.reset();  // a walk that did not end keeps nothing
+            }
+        }
+    } recordingEnd{*this};
     try {
         WalkRoots(false);
     } catch (const std::exception& error) {

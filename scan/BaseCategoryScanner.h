@@ -23,6 +23,9 @@ class TIgnoreList;
 class TValidationAlgorithm;
 class TEmptyKeyValidationAlgorithm;
 
+// What a walk reads of one key while it is open.
+struct TKeyContent;
+
 class TBaseCategoryScanner : public TCommonInterfacedObject<ICategoryScanner> {
 public:
     explicit TBaseCategoryScanner(const TCategoryDescriptor& descriptor);
@@ -117,7 +120,11 @@ protected:
     void CountIgnoredValue() { valuesIgnored_.fetch_add(1, std::memory_order_relaxed); }
 
 private:
+    struct TCountSnapshot;
+
     void WalkRoots(bool validate);
+    // What the counting pass read of the key, when it was kept for the validating pass.
+    bool TakeFromSnapshot(const std::wstring& key, TKeyContent& content);
 
     const TCategoryDescriptor& descriptor_;
     TLock lock_;
@@ -134,6 +141,9 @@ private:
     std::unique_ptr<TEmptyKeyValidationAlgorithm> emptyKeyAlgorithm_;
     int currentRootIndex_ = 0;
     std::unique_ptr<TIgnoreList> defaultIgnoreList_;
+    // Filled by the counting pass, emptied by the validating pass that follows it.
+    std::unique_ptr<TCountSnapshot> snapshot_;
+    bool recording_ = false;
 };
 
 }  // namespace tidyhive

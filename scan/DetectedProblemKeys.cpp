@@ -13,7 +13,7 @@ namespace {
 // Holds the owner's lock, or nothing for a problem without an owner.
 class TOwnerLock {
 public:
-    explicit TOwnerLock(const TDetectedProblemKeysCollection *owner)
+    explicit TOwnerLock(const TDetectedProblemKeysCollection* owner)
     {
         if (owner) {
             guard_.emplace(owner->CollectionLock());
@@ -24,7 +24,7 @@ private:
     std::optional<TLockGuard> guard_;
 };
 
-} // namespace
+}  // namespace
 
 // --- TDetectedProblemKey ---------------------------------------------------------------
 
@@ -33,8 +33,8 @@ TDetectedProblemKey::~TDetectedProblemKey()
     if (!owner_) {
         return;
     }
-    if (TDetectedProblemKeysStatistics *statistics = owner_->Statistics()) {
-        if (TKeysCollection *list = statistics->ListOf(status_.load())) {
+    if (TDetectedProblemKeysStatistics* statistics = owner_->Statistics()) {
+        if (TKeysCollection* list = statistics->ListOf(status_.load())) {
             list->Remove(this);
         }
     }
@@ -71,7 +71,7 @@ TCategoryType STDMETHODCALLTYPE TDetectedProblemKey::GetCategoryType()
     return owner_ ? owner_->CategoryType() : static_cast<TCategoryType>(rctUndefined);
 }
 
-IValidationAlgorithm *STDMETHODCALLTYPE TDetectedProblemKey::GetAlgorithm()
+IValidationAlgorithm* STDMETHODCALLTYPE TDetectedProblemKey::GetAlgorithm()
 {
     return Algorithm;
 }
@@ -100,19 +100,19 @@ bool TDetectedProblemKey::FixProblem()
     return result;
 }
 
-void TDetectedProblemKey::SetKeyPath(const std::wstring &value)
+void TDetectedProblemKey::SetKeyPath(const std::wstring& value)
 {
     const TOwnerLock guard(owner_);
     keyPath_ = value;
 }
 
-void TDetectedProblemKey::SetValueName(const std::wstring &value)
+void TDetectedProblemKey::SetValueName(const std::wstring& value)
 {
     const TOwnerLock guard(owner_);
     valueName_ = value;
 }
 
-void TDetectedProblemKey::SetData(const std::wstring &value)
+void TDetectedProblemKey::SetData(const std::wstring& value)
 {
     const TOwnerLock guard(owner_);
     data_ = value;
@@ -146,12 +146,12 @@ void TDetectedProblemKey::ChangeStatus(TProblemKeyStatus value)
 {
     const TOwnerLock guard(owner_);
     const TProblemKeyStatus current = status_.load();
-    TDetectedProblemKeysStatistics *statistics = owner_ ? owner_->Statistics() : nullptr;
+    TDetectedProblemKeysStatistics* statistics = owner_ ? owner_->Statistics() : nullptr;
     if (statistics && value != current) {
-        if (TKeysCollection *from = statistics->ListOf(current)) {
+        if (TKeysCollection* from = statistics->ListOf(current)) {
             from->Remove(this);
         }
-        if (TKeysCollection *to = statistics->ListOf(value)) {
+        if (TKeysCollection* to = statistics->ListOf(value)) {
             to->Add(this);
         }
     }
@@ -172,7 +172,7 @@ LONG STDMETHODCALLTYPE TKeysCollection::GetCount()
     return Count();
 }
 
-IDetectedProblemKey *STDMETHODCALLTYPE TKeysCollection::GetItem(LONG index)
+IDetectedProblemKey* STDMETHODCALLTYPE TKeysCollection::GetItem(LONG index)
 {
     const TLockGuard guard(lock_);
     if (index < 0 || static_cast<size_t>(index) >= items_.size()) {
@@ -181,17 +181,17 @@ IDetectedProblemKey *STDMETHODCALLTYPE TKeysCollection::GetItem(LONG index)
     return items_[static_cast<size_t>(index)];
 }
 
-TDetectedProblemKey *TKeysCollection::AddNew()
+TDetectedProblemKey* TKeysCollection::AddNew()
 {
     auto key = std::make_unique<TDetectedProblemKey>();
     const TLockGuard guard(lock_);
     items_.push_back(key.get());
-    TDetectedProblemKey *const added = key.release();
+    TDetectedProblemKey* const added = key.release();
     KeyAdded(added);
     return added;
 }
 
-void TKeysCollection::Add(TDetectedProblemKey *key)
+void TKeysCollection::Add(TDetectedProblemKey* key)
 {
     if (!key) {
         return;
@@ -207,7 +207,7 @@ void TKeysCollection::Delete(LONG index)
     if (index < 0 || static_cast<size_t>(index) >= items_.size()) {
         return;
     }
-    TDetectedProblemKey *const key = items_[static_cast<size_t>(index)];
+    TDetectedProblemKey* const key = items_[static_cast<size_t>(index)];
     KeyRemoved(key);
     items_.erase(items_.begin() + index);
     if (ownsKeys_) {
@@ -215,7 +215,7 @@ void TKeysCollection::Delete(LONG index)
     }
 }
 
-void TKeysCollection::Remove(TDetectedProblemKey *key)
+void TKeysCollection::Remove(TDetectedProblemKey* key)
 {
     const TLockGuard guard(lock_);
     const auto found = std::find(items_.begin(), items_.end(), key);
@@ -227,13 +227,13 @@ void TKeysCollection::Remove(TDetectedProblemKey *key)
 void TKeysCollection::Clear()
 {
     const TLockGuard guard(lock_);
-    std::vector<TDetectedProblemKey *> old;
+    std::vector<TDetectedProblemKey*> old;
     old.swap(items_);
     // The status lists are emptied before the problems are freed, so that nobody reading a
     // list meanwhile can reach a freed problem.
     KeysCleared();
     if (ownsKeys_) {
-        for (TDetectedProblemKey *key : old) {
+        for (TDetectedProblemKey* key : old) {
             delete key;
         }
     }
@@ -245,13 +245,13 @@ LONG TKeysCollection::Count() const
     return static_cast<LONG>(items_.size());
 }
 
-bool TKeysCollection::Contains(const TDetectedProblemKey *key) const
+bool TKeysCollection::Contains(const TDetectedProblemKey* key) const
 {
     const TLockGuard guard(lock_);
     return std::find(items_.begin(), items_.end(), key) != items_.end();
 }
 
-TDetectedProblemKey *TKeysCollection::Items(LONG index) const
+TDetectedProblemKey* TKeysCollection::Items(LONG index) const
 {
     if (index < 0 || static_cast<size_t>(index) >= items_.size()) {
         return nullptr;
@@ -262,10 +262,10 @@ TDetectedProblemKey *TKeysCollection::Items(LONG index) const
 void TKeysCollection::ReleaseAll()
 {
     const TLockGuard guard(lock_);
-    std::vector<TDetectedProblemKey *> old;
+    std::vector<TDetectedProblemKey*> old;
     old.swap(items_);
     if (ownsKeys_) {
-        for (TDetectedProblemKey *key : old) {
+        for (TDetectedProblemKey* key : old) {
             delete key;
         }
     }
@@ -273,22 +273,22 @@ void TKeysCollection::ReleaseAll()
 
 // --- TDetectedProblemKeysStatistics ----------------------------------------------------
 
-TDetectedProblemKeysStatistics::TDetectedProblemKeysStatistics(TLock *collectionLock)
+TDetectedProblemKeysStatistics::TDetectedProblemKeysStatistics(TLock* collectionLock)
     : collectionLock_(collectionLock)
 {
 }
 
-IKeysCollection *STDMETHODCALLTYPE TDetectedProblemKeysStatistics::GetKeysToFix()
+IKeysCollection* STDMETHODCALLTYPE TDetectedProblemKeysStatistics::GetKeysToFix()
 {
     return &toFix_;
 }
 
-IKeysCollection *STDMETHODCALLTYPE TDetectedProblemKeysStatistics::GetKeysToIgnore()
+IKeysCollection* STDMETHODCALLTYPE TDetectedProblemKeysStatistics::GetKeysToIgnore()
 {
     return &toIgnore_;
 }
 
-IKeysCollection *STDMETHODCALLTYPE TDetectedProblemKeysStatistics::GetKeysToSkip()
+IKeysCollection* STDMETHODCALLTYPE TDetectedProblemKeysStatistics::GetKeysToSkip()
 {
     return &toSkip_;
 }
@@ -312,7 +312,7 @@ LONG STDMETHODCALLTYPE TDetectedProblemKeysStatistics::GetTotalCount()
     return toFix_.Count() + toSkip_.Count() + toIgnore_.Count();
 }
 
-TKeysCollection *TDetectedProblemKeysStatistics::ListOf(TProblemKeyStatus status)
+TKeysCollection* TDetectedProblemKeysStatistics::ListOf(TProblemKeyStatus status)
 {
     switch (status) {
     case ksSkip:
@@ -348,17 +348,17 @@ TDetectedProblemKeysCollection::~TDetectedProblemKeysCollection()
     ReleaseAll();
 }
 
-HRESULT STDMETHODCALLTYPE TDetectedProblemKeysCollection::QueryInterface(REFIID iid, void **object)
+HRESULT STDMETHODCALLTYPE TDetectedProblemKeysCollection::QueryInterface(REFIID iid, void** object)
 {
     if (!object) {
         return E_POINTER;
     }
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDetectedProblemKeysCollection)) {
-        *object = static_cast<IDetectedProblemKeysCollection *>(this);
+        *object = static_cast<IDetectedProblemKeysCollection*>(this);
         return S_OK;
     }
     if (IsEqualIID(iid, IID_IKeysCollection)) {
-        *object = static_cast<IKeysCollection *>(this);
+        *object = static_cast<IKeysCollection*>(this);
         return S_OK;
     }
     *object = nullptr;
@@ -370,12 +370,12 @@ LONG STDMETHODCALLTYPE TDetectedProblemKeysCollection::GetCount()
     return TKeysCollection::GetCount();
 }
 
-IDetectedProblemKey *STDMETHODCALLTYPE TDetectedProblemKeysCollection::GetItem(LONG index)
+IDetectedProblemKey* STDMETHODCALLTYPE TDetectedProblemKeysCollection::GetItem(LONG index)
 {
     return TKeysCollection::GetItem(index);
 }
 
-IDetectedProblemKeysStatistics *STDMETHODCALLTYPE TDetectedProblemKeysCollection::GetStatistics()
+IDetectedProblemKeysStatistics* STDMETHODCALLTYPE TDetectedProblemKeysCollection::GetStatistics()
 {
     return statistics_.get();
 }
@@ -391,20 +391,20 @@ void STDMETHODCALLTYPE TDetectedProblemKeysCollection::SetAllStatuses(BYTE value
     });
 }
 
-void TDetectedProblemKeysCollection::KeyAdded(TDetectedProblemKey *key)
+void TDetectedProblemKeysCollection::KeyAdded(TDetectedProblemKey* key)
 {
     key->owner_ = this;
     if (statistics_) {
-        if (TKeysCollection *list = statistics_->ListOf(key->status_.load())) {
+        if (TKeysCollection* list = statistics_->ListOf(key->status_.load())) {
             list->Add(key);
         }
     }
 }
 
-void TDetectedProblemKeysCollection::KeyRemoved(TDetectedProblemKey *key)
+void TDetectedProblemKeysCollection::KeyRemoved(TDetectedProblemKey* key)
 {
     if (statistics_) {
-        if (TKeysCollection *list = statistics_->ListOf(key->status_.load())) {
+        if (TKeysCollection* list = statistics_->ListOf(key->status_.load())) {
             list->Remove(key);
         }
     }
@@ -417,4 +417,4 @@ void TDetectedProblemKeysCollection::KeysCleared()
     }
 }
 
-} // namespace tidyhive
+}  // namespace tidyhive

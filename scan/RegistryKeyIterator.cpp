@@ -78,10 +78,11 @@ bool TRegistryKeyIterator::IsGroup(const std::wstring& element, std::wstring& ex
     return true;
 }
 
-void TRegistryKeyIterator::Walk(std::wstring pattern, const std::wstring& key)
+void TRegistryKeyIterator::Walk(std::wstring pattern, const std::wstring& key, bool listed)
 {
     if (pattern.empty()) {
-        if (registry_.KeyExists(key)) {
+        // One that vanishes in between is found missing by the callback's own reads.
+        if (listed || registry_.KeyExists(key)) {
             onKey_(key);
         }
         return;
@@ -109,7 +110,7 @@ void TRegistryKeyIterator::Walk(std::wstring pattern, const std::wstring& key)
             if (skipWow64Node && SameText(name, L"Wow6432Node")) {
                 continue;
             }
-            Walk(pattern, JoinKey(key, name));
+            Walk(pattern, JoinKey(key, name), true);
             if (!everything) {
                 expression_.SetRegEx(expression);  // a deeper group may have replaced it
             }

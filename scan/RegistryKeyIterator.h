@@ -35,7 +35,8 @@ public:
     static bool IsGroup(const std::wstring& element, std::wstring& expression);
 
 private:
-    void Walk(std::wstring pattern, const std::wstring& key);
+    // listed: the key was just listed by its parent, so it is known to exist.
+    void Walk(std::wstring pattern, const std::wstring& key, bool listed = false);
 
     TStdRegistryUtility registry_;
     std::wstring rootKey_;

@@ -178,6 +178,30 @@ bool TWin32AlgorithmRegistry::KeyExistsSafe(const std::wstring& path, bool& succ
     return Safely(success, [&] { return KeyExists(path); });
 }
 
+bool TWin32AlgorithmRegistry::GetKeyCountsSafe(const std::wstring& path, DWORD& subKeys, DWORD& values,
+                                               bool& success)
+{
+    subKeys = values = 0;
+    if (const auto known = TLookupMemoScope::KeyCounts(ViewFlag(), path)) {
+        subKeys = known->subKeys;
+        values = known->values;
+        success = true;
+        return true;
+    }
+    return Safely(success, [&] {
+        TRegKey key;
+        if (!OpenKey(cache_, path, KEY_READ | ViewFlag(), key)) {
+            return false;
+        }
+        const LONG status = RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr,
+                                             &values, nullptr, nullptr, nullptr, nullptr);
+        if (status != ERROR_SUCCESS) {
+            Fail("RegQueryInfoKey", path, status);
+        }
+        return true;
+    });
+}
+
 bool TWin32AlgorithmRegistry::GetKeyNamesSafe(const std::wstring& path, std::vector<std::wstring>& names,
                                               bool& success)
 {

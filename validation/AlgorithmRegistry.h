@@ -45,6 +45,21 @@ public:
     // empty and the reason is in the debug log. Lists are cleared first.
     virtual bool KeyExistsSafe(const std::wstring& path, bool& success) = 0;
     // True and the names when the key opens; false when it does not.
+    // How many subkeys and values the key holds, without listing them; true when it opens.
+    virtual bool GetKeyCountsSafe(const std::wstring& path, DWORD& subKeys, DWORD& values, bool& success)
+    {
+        std::vector<std::wstring> names;
+        subKeys = values = 0;
+        if (!GetKeyNamesSafe(path, names, success) || !success) {
+            return false;
+        }
+        subKeys = static_cast<DWORD>(names.size());
+        if (!GetValueNamesSafe(path, names, success) || !success) {
+            return false;
+        }
+        values = static_cast<DWORD>(names.size());
+        return true;
+    }
     virtual bool GetKeyNamesSafe(const std::wstring& path, std::vector<std::wstring>& names,
                                  bool& success) = 0;
     virtual bool GetValueNamesSafe(const std::wstring& path, std::vector<std::wstring>& names,
@@ -83,6 +98,7 @@ public:
     bool KeyExists(const std::wstring& path) override;
     bool KeyExistsInEitherView(const std::wstring& path) override;
     bool KeyExistsSafe(const std::wstring& path, bool& success) override;
+    bool GetKeyCountsSafe(const std::wstring& path, DWORD& subKeys, DWORD& values, bool& success) override;
     bool GetKeyNamesSafe(const std::wstring& path, std::vector<std::wstring>& names, bool& success) override;
     bool GetValueNamesSafe(const std::wstring& path, std::vector<std::wstring>& names,
                            bool& success) override;

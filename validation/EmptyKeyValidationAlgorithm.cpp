@@ -5,8 +5,8 @@
 
 namespace tidyhive {
 
-bool TEmptyKeyValidationAlgorithm::IsValid(const std::wstring &AKey, const std::wstring &AValue,
-                                           const std::wstring &AData)
+bool TEmptyKeyValidationAlgorithm::IsValid(const std::wstring& AKey, const std::wstring& AValue,
+                                           const std::wstring& AData)
 {
     DebugLog::Log(L"TEmptyKeyValidationAlgorithm.IsValid.Start");
     TraceArguments(AKey, AValue, AData);
@@ -20,22 +20,22 @@ std::wstring TEmptyKeyValidationAlgorithm::GetDescriptionText()
     return LoadText(TextKey::VA_EMPTYKEY_DESCRIPTION);
 }
 
-std::wstring TEmptyKeyValidationAlgorithm::GetShortDescriptionText(IDetectedProblemKey *)
+std::wstring TEmptyKeyValidationAlgorithm::GetShortDescriptionText(IDetectedProblemKey*)
 {
     return LoadText(TextKey::VA_EMPTYKEY_DESCRIPTION_SHORT);
 }
 
-std::wstring TEmptyKeyValidationAlgorithm::GetCompleteDescriptionText(IDetectedProblemKey *problem)
+std::wstring TEmptyKeyValidationAlgorithm::GetCompleteDescriptionText(IDetectedProblemKey* problem)
 {
     return FormatDescription(LoadText(TextKey::VA_EMPTYKEY_DESCRIPTION_COMPLETE), {ProblemKeyPath(problem)});
 }
 
-bool TEmptyKeyValidationAlgorithm::FIX(const std::wstring &AKey, const std::wstring &AValue,
-                                       const std::wstring &AData)
+bool TEmptyKeyValidationAlgorithm::FIX(const std::wstring& AKey, const std::wstring& AValue,
+                                       const std::wstring& AData)
 {
     DebugLog::Log(L"TEmptyKeyValidationAlgorithm.FIX.Start");
     TraceArguments(AKey, AValue, AData);
-    bool result = true; // a key that is gone leaves nothing to fix
+    bool result = true;  // a key that is gone leaves nothing to fix
     if (FRegistry->KeyExists(AKey)) {
         result = false;
         if (IsKeyEmpty(AKey)) {
@@ -47,4 +47,4 @@ bool TEmptyKeyValidationAlgorithm::FIX(const std::wstring &AKey, const std::wstr
     return result;
 }
 
-} // namespace tidyhive
+}  // namespace tidyhive

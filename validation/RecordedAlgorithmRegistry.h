@@ -31,6 +31,10 @@ public:
         return reads_.KeyExistsInEitherView(path);
     }
     bool KeyExistsSafe(const std::wstring& path, bool& success) override;
+    bool GetKeyCountsSafe(const std::wstring& path, DWORD& subKeys, DWORD& values, bool& success) override
+    {
+        return reads_.GetKeyCountsSafe(path, subKeys, values, success);
+    }
     bool GetKeyNamesSafe(const std::wstring& path, std::vector<std::wstring>& names, bool& success) override;
     bool GetValueNamesSafe(const std::wstring& path, std::vector<std::wstring>& names,
                            bool& success) override;

@@ -10,7 +10,7 @@ namespace tidyhive {
 namespace {
 
 // The parent of a full path; false for a path without a backslash (a root has no parent).
-bool ParentPath(const std::wstring &path, std::wstring &parent)
+bool ParentPath(const std::wstring& path, std::wstring& parent)
 {
     const size_t slash = path.rfind(L'\\');
     if (slash == std::wstring::npos) {
@@ -20,7 +20,7 @@ bool ParentPath(const std::wstring &path, std::wstring &parent)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 TValidationAlgorithm::TValidationAlgorithm() : TValidationAlgorithm(CreateAlgorithmRegistry()) {}
 
@@ -56,18 +56,18 @@ std::wstring TValidationAlgorithm::GetDescriptionText()
     throw std::runtime_error("Not Implemented");
 }
 
-std::wstring TValidationAlgorithm::GetShortDescriptionText(IDetectedProblemKey *)
+std::wstring TValidationAlgorithm::GetShortDescriptionText(IDetectedProblemKey*)
 {
     return GetDescriptionText();
 }
 
-std::wstring TValidationAlgorithm::GetCompleteDescriptionText(IDetectedProblemKey *)
+std::wstring TValidationAlgorithm::GetCompleteDescriptionText(IDetectedProblemKey*)
 {
     return GetDescriptionText();
 }
 
-bool TValidationAlgorithm::ApplyFix(const std::wstring &AKey, const std::wstring &AValue,
-                                    const std::wstring &AData)
+bool TValidationAlgorithm::ApplyFix(const std::wstring& AKey, const std::wstring& AValue,
+                                    const std::wstring& AData)
 {
     DebugLog::Log(L"TValidationAlgorithm.Start");
     TraceArguments(AKey, AValue, AData);
@@ -84,7 +84,7 @@ bool TValidationAlgorithm::ApplyFix(const std::wstring &AKey, const std::wstring
             } else if (autoDeleteEmptyKey_ && IsKeyEmpty(AKey)) {
                 DeleteEmptyKey(AKey);
             }
-        } catch (const std::exception &error) {
+        } catch (const std::exception& error) {
             DebugLog::LogError(Utf8ToWide(error.what()));
         }
     }
@@ -92,7 +92,7 @@ bool TValidationAlgorithm::ApplyFix(const std::wstring &AKey, const std::wstring
     return result;
 }
 
-BSTR STDMETHODCALLTYPE TValidationAlgorithm::GetShortDescription(IDetectedProblemKey *problem)
+BSTR STDMETHODCALLTYPE TValidationAlgorithm::GetShortDescription(IDetectedProblemKey* problem)
 {
     return Guarded<BSTR>(L"ValidationAlgorithm - GetShortDescription", nullptr,
                          [&] { return MakeBstr(GetShortDescriptionText(problem)); });
@@ -104,17 +104,23 @@ BSTR STDMETHODCALLTYPE TValidationAlgorithm::GetDescription()
                          [&] { return MakeBstr(GetDescriptionText()); });
 }
 
-BSTR STDMETHODCALLTYPE TValidationAlgorithm::GetCompleteDescription(IDetectedProblemKey *problem)
+BSTR STDMETHODCALLTYPE TValidationAlgorithm::GetCompleteDescription(IDetectedProblemKey* problem)
 {
     return Guarded<BSTR>(L"ValidationAlgorithm - GetCompleteDescription", nullptr,
                          [&] { return MakeBstr(GetCompleteDescriptionText(problem)); });
 }
 
-bool TValidationAlgorithm::IsKeyEmpty(const std::wstring &AKey)
+bool TValidationAlgorithm::IsKeyEmpty(const std::wstring& AKey)
 {
     bool success = false;
-    if (!FRegistry->GetKeyNamesSafe(AKey, scratch_, success) || !success || !scratch_.empty()) {
+    // Counted first: a key with subkeys, the common case, is settled without listing them.
+    DWORD subKeys = 0;
+    DWORD values = 0;
+    if (!FRegistry->GetKeyCountsSafe(AKey, subKeys, values, success) || !success || subKeys > 0) {
         return false;
+    }
+    if (values == 0) {
+        return true;
     }
     if (!FRegistry->GetValueNamesSafe(AKey, scratch_, success) || !success) {
         return false;
@@ -137,7 +143,7 @@ bool TValidationAlgorithm::IsKeyEmpty(const std::wstring &AKey)
     return success && Trim(text).empty();
 }
 
-bool TValidationAlgorithm::IsKeyEmptyExceptDefault(const std::wstring &AKey)
+bool TValidationAlgorithm::IsKeyEmptyExceptDefault(const std::wstring& AKey)
 {
     bool success = false;
     if (!FRegistry->GetKeyNamesSafe(AKey, scratch_, success) || !success || !scratch_.empty()) {
@@ -149,7 +155,7 @@ bool TValidationAlgorithm::IsKeyEmptyExceptDefault(const std::wstring &AKey)
     return scratch_.empty() || (scratch_.size() == 1 && scratch_.front().empty());
 }
 
-bool TValidationAlgorithm::HasSubKeys(const std::wstring &AKey)
+bool TValidationAlgorithm::HasSubKeys(const std::wstring& AKey)
 {
     bool success = false;
     if (!FRegistry->GetKeyNamesSafe(AKey, scratch_, success) || !success) {
@@ -158,12 +164,12 @@ bool TValidationAlgorithm::HasSubKeys(const std::wstring &AKey)
     return !scratch_.empty();
 }
 
-void TValidationAlgorithm::DeleteEmptyKey(const std::wstring &AKey)
+void TValidationAlgorithm::DeleteEmptyKey(const std::wstring& AKey)
 {
     DebugLog::Log(L"TValidationAlgorithm.DeleteEmptyKey.Start");
     DebugLog::Log(L"AKey: " + AKey);
     std::wstring parent;
-    if (ParentPath(AKey, parent)) { // a root is never deleted
+    if (ParentPath(AKey, parent)) {  // a root is never deleted
         bool success = false;
         const bool exists = FRegistry->KeyExistsSafe(AKey, success);
         if (success && exists && IsKeyEmpty(AKey)) {
@@ -179,7 +185,7 @@ void TValidationAlgorithm::DeleteEmptyKey(const std::wstring &AKey)
     DebugLog::Log(L"TValidationAlgorithm.DeleteEmptyKey.End");
 }
 
-void TValidationAlgorithm::DeleteAnyKey(const std::wstring &AKey)
+void TValidationAlgorithm::DeleteAnyKey(const std::wstring& AKey)
 {
     DebugLog::Log(L"TValidationAlgorithm.DeleteAnyKey.Start");
     DebugLog::Log(L"AKey: " + AKey);
@@ -202,8 +208,8 @@ void TValidationAlgorithm::SetAutoDeleteAnyKey(bool value)
     }
 }
 
-void TValidationAlgorithm::TraceArguments(const std::wstring &AKey, const std::wstring &AValue,
-                                          const std::wstring &AData)
+void TValidationAlgorithm::TraceArguments(const std::wstring& AKey, const std::wstring& AValue,
+                                          const std::wstring& AData)
 {
     if (!DebugLog::Enabled()) {
         return;
@@ -213,7 +219,7 @@ void TValidationAlgorithm::TraceArguments(const std::wstring &AKey, const std::w
     DebugLog::Log(L"AData: " + AData);
 }
 
-std::wstring TValidationAlgorithm::FormatDescription(const std::wstring &pattern,
+std::wstring TValidationAlgorithm::FormatDescription(const std::wstring& pattern,
                                                      std::initializer_list<std::wstring> args)
 {
     std::wstring result;
@@ -231,7 +237,7 @@ std::wstring TValidationAlgorithm::FormatDescription(const std::wstring &pattern
     return result;
 }
 
-std::wstring TValidationAlgorithm::ProblemKeyPath(IDetectedProblemKey *problem)
+std::wstring TValidationAlgorithm::ProblemKeyPath(IDetectedProblemKey* problem)
 {
     if (!problem) {
         return {};
@@ -240,4 +246,4 @@ std::wstring TValidationAlgorithm::ProblemKeyPath(IDetectedProblemKey *problem)
     return path.Str();
 }
 
-} // namespace tidyhive
+}  // namespace tidyhive

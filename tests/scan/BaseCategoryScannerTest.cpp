@@ -354,6 +354,37 @@ TEST(BaseCategoryScanner, EachRootIsWalkedInItsOwnView)
     EXPECT_EQ(scanner.ProblemList(), expected) << Show(scanner.ProblemList());
 }
 
+// The same path names two different keys in the two views of HKEY_LOCAL_MACHINE\Software:
+// what the counting pass read in one view must never be judged for the other.
+TEST(BaseCategoryScanner, EachViewIsJudgedOnItsOwnDataAfterCounting)
+{
+    if (!IsWow64()) {
+        GTEST_SKIP() << "a 32-bit system has one view";
+    }
+    TTestKey keys32(L"ScannerTwin", false, HKEY_LOCAL_MACHINE);
+    keys32.SetString(L"", L"v", L"bad-32");
+    // Its twin in the 64-bit view, under the same path, removed with the test.
+    struct TTwin {
+        std::wstring path;
+        ~TTwin() { RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), KEY_WOW64_64KEY, 0); }
+    } twin{keys32.SubPath()};
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, twin.path.c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const std::wstring good = L"good-64";
+    RegSetValueExW(key, L"v", 0, REG_SZ, reinterpret_cast<const BYTE*>(good.c_str()),
+                   static_cast<DWORD>((good.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+
+    TTestScanner scanner({{keys32.FullPath(), L"", false}, {keys32.FullPath(), L"", true}});
+    EXPECT_EQ(RunBothPasses(scanner), (TCounters{2, 2, 2, 0}));
+    const std::vector<std::wstring> expected = {L".|v|bad-32|R|32"};
+    EXPECT_EQ(scanner.ProblemList(), expected) << Show(scanner.ProblemList());
+    const std::vector<std::wstring> judged = {L".|v|bad-32", L".|v|good-64"};
+    EXPECT_EQ(scanner.validated, judged) << Show(scanner.validated);
+}
+
 TEST(BaseCategoryScanner, EachRootEndsWithTheScannersHookEvenWhenItsKeyIsMissing)
 {
     TTestKey present(L"Scanner");
