@@ -227,7 +227,9 @@ struct TBaseCategoryScanner::TCountSnapshot {
     static constexpr ULONGLONG kMaxAgeMs = 5 * 60 * 1000;
     // Text kept at most (characters), so that a large category cannot exhaust memory; keys
     // beyond it are read again.
-    static constexpr size_t kMaxChars = 16 * 1024 * 1024;
+    static constexpr size_t kMaxChars = 4 * 1024 * 1024;
+    // What a kept key costs beside its text, in characters.
+    static constexpr size_t kKeyOverhead = 64;
 
     ULONGLONG taken = GetTickCount64();
     size_t chars = 0;
@@ -242,7 +244,7 @@ struct TBaseCategoryScanner::TCountSnapshot {
 
     void Keep(int root, const std::wstring& key, const TKeyContent& content)
     {
-        size_t size = key.size();
+        size_t size = key.size() + kKeyOverhead;
         for (const std::wstring& name : content.subKeys) {
             size += name.size();
         }
@@ -402,8 +404,18 @@ void TBaseCategoryScanner::ValidateKey(const std::wstring& Key)
 
 void TBaseCategoryScanner::WalkRoots(bool validate)
 {
-    // The validating pass replays the keys the counting pass was given, when it kept them.
+    // The validating pass replays the keys the counting pass was given, when it kept them;
+    // whatever becomes of the pass, the snapshot serves it only.
     const bool replay = validate && snapshot_ && snapshot_->Fresh();
+    struct TSnapshotDrop {
+        std::unique_ptr<TCountSnapshot>* snapshot;
+        ~TSnapshotDrop()
+        {
+            if (snapshot) {
+                snapshot->reset();
+            }
+        }
+    } drop{validate ? &snapshot_ : nullptr};
     if (validate && !replay) {
         snapshot_.reset();
     }
@@ -438,9 +450,6 @@ void TBaseCategoryScanner::WalkRoots(bool validate)
         }
         int judged = 0;
         RootWalked(index, validate, validate ? judged : totalValues_);
-    }
-    if (validate) {
-        snapshot_.reset();
     }
 }
 
