@@ -1,6 +1,7 @@
 #include "tests/support/EngineLibrary.h"
 
 #include <stdexcept>
+#include <string>
 
 namespace tidyhive::testing {
 
@@ -17,7 +18,8 @@ TEngineLibrary::TEngineLibrary()
     if (!module_) {
         throw std::runtime_error("cannot load Tidyhive.dll");
     }
-    create_ = reinterpret_cast<GetRegistryCleanerManagerFn>(GetProcAddress(module_, kGetRegistryCleanerManagerExport));
+    create_ = reinterpret_cast<GetRegistryCleanerManagerFn>(
+        GetProcAddress(module_, kGetRegistryCleanerManagerExport));
     if (!create_) {
         throw std::runtime_error("Tidyhive.dll lacks GetRegistryCleanerManager");
     }
@@ -56,12 +58,21 @@ TChildResult RunChild(const std::wstring& program, const std::wstring& arguments
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION process{};
     std::wstring commandLine = L"\"" + TestBinFolder() + program + L"\" " + arguments;
-    const BOOL started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                        TestBinFolder().c_str(), &startup, &process);
+    // Under load Wine now and then refuses to start a process that starts fine a moment later.
+    BOOL started = FALSE;
+    DWORD error = 0;
+    for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+        if (attempt > 0) {
+            Sleep(200);
+        }
+        started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                 TestBinFolder().c_str(), &startup, &process);
+        error = started ? 0 : GetLastError();
+    }
     CloseHandle(writeEnd);
     if (!started) {
         CloseHandle(readEnd);
-        throw std::runtime_error("cannot start the child process");
+        throw std::runtime_error("cannot start the child process: error " + std::to_string(error));
     }
     TChildResult result;
     char buffer[4096];
