@@ -12,6 +12,17 @@ std::wstring MemoKey(REGSAM view, const std::wstring& path)
     return std::to_wstring(view & (KEY_WOW64_32KEY | KEY_WOW64_64KEY)) + L'|' + UpperCase(path);
 }
 
+template <class Answers>
+std::optional<typename Answers::mapped_type> Kept(const Answers& answers, REGSAM view,
+                                                  const std::wstring& path)
+{
+    const auto found = answers.find(MemoKey(view, path));
+    if (found == answers.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
 }  // namespace
 
 TLookupMemoScope::TLookupMemoScope() : owner_(tActiveScope == nullptr)
@@ -30,14 +41,7 @@ TLookupMemoScope::~TLookupMemoScope()
 
 std::optional<bool> TLookupMemoScope::KeyExists(REGSAM view, const std::wstring& path)
 {
-    if (!tActiveScope) {
-        return std::nullopt;
-    }
-    const auto found = tActiveScope->answers_.find(MemoKey(view, path));
-    if (found == tActiveScope->answers_.end()) {
-        return std::nullopt;
-    }
-    return found->second;
+    return tActiveScope ? Kept(tActiveScope->answers_, view, path) : std::nullopt;
 }
 
 void TLookupMemoScope::RememberKeyExists(REGSAM view, const std::wstring& path, bool exists)
@@ -49,14 +53,7 @@ void TLookupMemoScope::RememberKeyExists(REGSAM view, const std::wstring& path, 
 
 std::optional<TLookupMemoScope::TKeyCounts> TLookupMemoScope::KeyCounts(REGSAM view, const std::wstring& path)
 {
-    if (!tActiveScope) {
-        return std::nullopt;
-    }
-    const auto found = tActiveScope->counts_.find(MemoKey(view, path));
-    if (found == tActiveScope->counts_.end()) {
-        return std::nullopt;
-    }
-    return found->second;
+    return tActiveScope ? Kept(tActiveScope->counts_, view, path) : std::nullopt;
 }
 
 void TLookupMemoScope::RememberKeyCounts(REGSAM view, const std::wstring& path, TKeyCounts counts)
