@@ -79,6 +79,20 @@ template <class Body> auto Safely(bool& success, Body&& body) -> decltype(body()
     return {};
 }
 
+// Opens the key and runs body on it, as a "safe" call: false when the key is not there.
+template <class Body>
+bool OnKeySafely(TKeyHandleCache& cache, const std::wstring& path, REGSAM access, bool& success, Body&& body)
+{
+    return Safely(success, [&] {
+        TRegKey key;
+        if (!OpenKey(cache, path, access, key)) {
+            return false;
+        }
+        body(key.Get());
+        return true;
+    });
+}
+
 void ListNames(const std::wstring& path, HKEY key, bool subKeys, std::vector<std::wstring>& names)
 {
     DWORD maxKeyName = 0;
@@ -188,17 +202,12 @@ bool TWin32AlgorithmRegistry::GetKeyCountsSafe(const std::wstring& path, DWORD& 
         success = true;
         return true;
     }
-    return Safely(success, [&] {
-        TRegKey key;
-        if (!OpenKey(cache_, path, KEY_READ | ViewFlag(), key)) {
-            return false;
-        }
-        const LONG status = RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr,
+    return OnKeySafely(cache_, path, KEY_READ | ViewFlag(), success, [&](HKEY key) {
+        const LONG status = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr,
                                              &values, nullptr, nullptr, nullptr, nullptr);
         if (status != ERROR_SUCCESS) {
             Fail("RegQueryInfoKey", path, status);
         }
-        return true;
     });
 }
 
@@ -206,28 +215,16 @@ bool TWin32AlgorithmRegistry::GetKeyNamesSafe(const std::wstring& path, std::vec
                                               bool& success)
 {
     names.clear();
-    return Safely(success, [&] {
-        TRegKey key;
-        if (!OpenKey(cache_, path, KEY_READ | ViewFlag(), key)) {
-            return false;
-        }
-        ListNames(path, key.Get(), true, names);
-        return true;
-    });
+    return OnKeySafely(cache_, path, KEY_READ | ViewFlag(), success,
+                       [&](HKEY key) { ListNames(path, key, true, names); });
 }
 
 bool TWin32AlgorithmRegistry::GetValueNamesSafe(const std::wstring& path, std::vector<std::wstring>& names,
                                                 bool& success)
 {
     names.clear();
-    return Safely(success, [&] {
-        TRegKey key;
-        if (!OpenKey(cache_, path, KEY_READ | ViewFlag(), key)) {
-            return false;
-        }
-        ListNames(path, key.Get(), false, names);
-        return true;
-    });
+    return OnKeySafely(cache_, path, KEY_READ | ViewFlag(), success,
+                       [&](HKEY key) { ListNames(path, key, false, names); });
 }
 
 bool TWin32AlgorithmRegistry::GetValueTypeSafe(const std::wstring& path, const std::wstring& name,
