@@ -1,5 +1,6 @@
 #include "registry/KeyHandleCache.h"
 
+#include "registry/LookupMemo.h"
 #include "services/Text.h"
 
 #include <algorithm>
@@ -54,11 +55,27 @@ void TKeyHandleCache::Remember(HKEY root, REGSAM access, std::wstring foldedPath
     entries_.push_back(TEntry{root, access, std::move(foldedPath), TRegKey(owned), ++clock_});
 }
 
+TKeyHandleCache::~TKeyHandleCache()
+{
+    if (enlisted_) {
+        TLookupMemoScope::Withdraw(this);
+    }
+}
+
+void TKeyHandleCache::Release()
+{
+    enlisted_ = false;
+    Clear();
+}
+
 LONG TKeyHandleCache::Open(HKEY root, const std::wstring& path, REGSAM access, HKEY& result)
 {
     result = nullptr;
+    if (!enlisted_) {
+        enlisted_ = TLookupMemoScope::Enlist(this);
+    }
     const std::vector<std::size_t> ends = LevelEnds(path);
-    if (ends.empty()) {
+    if (!enlisted_ || ends.empty()) {
         return RegOpenKeyExW(root, path.c_str(), 0, access, &result);
     }
     const std::wstring folded = UpperCase(path);

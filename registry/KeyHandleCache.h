@@ -6,7 +6,7 @@
 // keys, so that walk dominates its cost. The cache keeps the last few ancestors open and
 // opens the rest of a path below them. An ancestor that went away since (its key deleted)
 // is dropped and the path is opened from its root, so every answer is the one the plain
-// open would give.
+// open would give. Handles are kept for the length of one scan only.
 #pragma once
 
 #include "registry/RegKey.h"
@@ -22,14 +22,19 @@ namespace tidyhive {
 class TKeyHandleCache {
 public:
     explicit TKeyHandleCache(std::size_t capacity = 16) : capacity_(capacity) {}
+    ~TKeyHandleCache();
     TKeyHandleCache(const TKeyHandleCache&) = delete;
     TKeyHandleCache& operator=(const TKeyHandleCache&) = delete;
 
     // As RegOpenKeyExW (root, path, access): the Windows error code, and on success a handle
-    // of the caller's own in result (null after a failure).
+    // of the caller's own in result (null after a failure). Ancestors are kept open only
+    // while a scan's scope (TLookupMemoScope) is open on this thread; outside one, every
+    // path is opened whole.
     LONG Open(HKEY root, const std::wstring& path, REGSAM access, HKEY& result);
     void Clear() { entries_.clear(); }
     std::size_t Size() const { return entries_.size(); }
+    // The scope ends: every kept handle is closed.
+    void Release();
 
 private:
     struct TEntry {
@@ -45,6 +50,7 @@ private:
 
     std::size_t capacity_;
     std::vector<TEntry> entries_;
+    bool enlisted_ = false;
     unsigned long long clock_ = 0;
 };
 

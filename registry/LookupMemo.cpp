@@ -1,6 +1,9 @@
 #include "registry/LookupMemo.h"
 
+#include "registry/KeyHandleCache.h"
 #include "services/Text.h"
+
+#include <algorithm>
 
 namespace tidyhive {
 namespace {
@@ -35,7 +38,31 @@ TLookupMemoScope::TLookupMemoScope() : owner_(tActiveScope == nullptr)
 TLookupMemoScope::~TLookupMemoScope()
 {
     if (owner_) {
+        for (TKeyHandleCache* cache : caches_) {
+            cache->Release();
+        }
         tActiveScope = nullptr;
+    }
+}
+
+bool TLookupMemoScope::Active()
+{
+    return tActiveScope != nullptr;
+}
+
+bool TLookupMemoScope::Enlist(TKeyHandleCache* cache)
+{
+    if (!tActiveScope) {
+        return false;
+    }
+    tActiveScope->caches_.push_back(cache);
+    return true;
+}
+
+void TLookupMemoScope::Withdraw(TKeyHandleCache* cache)
+{
+    if (tActiveScope) {
+        std::erase(tActiveScope->caches_, cache);
     }
 }
 

@@ -4,6 +4,8 @@
 // While a scope is open on a thread, each answer given on that thread is kept and given again
 // for the rest of the scope: the scan judges every reference against the registry as it
 // stood when the reference was first looked at. Fixes run outside any scope and look afresh.
+// The key handles a scan keeps open (TKeyHandleCache) live only as long as its scope too, so
+// that no handle into a user's hive outlasts the scan.
 #pragma once
 
 #include <windows.h>
@@ -11,8 +13,11 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace tidyhive {
+
+class TKeyHandleCache;
 
 class TLookupMemoScope {
 public:
@@ -35,7 +40,15 @@ public:
     static std::optional<TKeyCounts> KeyCounts(REGSAM view, const std::wstring& path);
     static void RememberKeyCounts(REGSAM view, const std::wstring& path, TKeyCounts counts);
 
+    // Whether a scope is open on this thread.
+    static bool Active();
+    // The cache's handles are closed when this thread's scope ends (false: no scope is open).
+    static bool Enlist(TKeyHandleCache* cache);
+    // A cache that goes before the scope ends.
+    static void Withdraw(TKeyHandleCache* cache);
+
 private:
+    std::vector<TKeyHandleCache*> caches_;
     std::unordered_map<std::wstring, bool> answers_;
     std::unordered_map<std::wstring, TKeyCounts> counts_;
     bool owner_;

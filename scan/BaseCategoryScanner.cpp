@@ -455,6 +455,7 @@ void TBaseCategoryScanner::WalkRoots(bool validate)
 
 int TBaseCategoryScanner::GetTotalValuesCount()
 {
+    const TLookupMemoScope lookups;
     totalValues_ = 0;
     snapshot_ = std::make_unique<TCountSnapshot>();
     recording_ = true;

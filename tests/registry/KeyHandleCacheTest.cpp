@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 namespace tidyhive {
 namespace {
 
@@ -43,6 +45,7 @@ TEST(KeyHandleCache, AnswersAsAWholePathOpenDoes)
     key.SetString(L"A\\B\\D", L"v", L"d");
     key.SetString(L"A", L"v", L"a");
     TKeyHandleCache cache;
+    std::optional<TLookupMemoScope> scan(std::in_place);
     const struct {
         std::wstring path;
         LONG status;
@@ -61,6 +64,10 @@ TEST(KeyHandleCache, AnswersAsAWholePathOpenDoes)
         EXPECT_EQ(value, c.value) << "path " << WideToUtf8(c.path);
     }
     EXPECT_GT(cache.Size(), 0u);
+    scan.reset();
+    EXPECT_EQ(cache.Size(), 0u) << "no handle outlasts the scan";
+    EXPECT_EQ(OpenAndRead(cache, key, L"\\A\\B\\C").second, L"c") << "outside a scan every path opens whole";
+    EXPECT_EQ(cache.Size(), 0u);
 }
 
 TEST(KeyHandleCache, AncestorDeletedAndMadeAgainIsOpenedAfresh)
@@ -68,6 +75,7 @@ TEST(KeyHandleCache, AncestorDeletedAndMadeAgainIsOpenedAfresh)
     const TTestKey key(L"Cache");
     key.SetString(L"A\\B\\C", L"v", L"first");
     TKeyHandleCache cache;
+    const TLookupMemoScope scan;
     ASSERT_EQ(OpenAndRead(cache, key, L"\\A\\B\\C").second, L"first");
 
     HKEY parent = nullptr;
@@ -89,6 +97,7 @@ TEST(KeyHandleCache, KeepsTheViewsApart)
     const TTestKey view32(L"CacheView", false, HKEY_LOCAL_MACHINE, L"Software\\TidyhiveTests");
     view32.SetString(L"Deep\\Key", L"v", L"32");
     TKeyHandleCache cache;
+    const TLookupMemoScope scan;
     EXPECT_EQ(OpenAndRead(cache, view32, L"\\Deep\\Key").second, L"32");
     HKEY opened = nullptr;
     EXPECT_EQ(
