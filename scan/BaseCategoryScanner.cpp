@@ -233,11 +233,10 @@ struct TBaseCategoryScanner::TCountSnapshot {
 
     ULONGLONG taken = GetTickCount64();
     size_t chars = 0;
-    bool complete = true;  // every root walked to its end
     std::unordered_map<std::wstring, TKeyContent> keys;
     std::vector<std::vector<std::wstring>> rootKeys;  // per root: the keys the walk yielded
 
-    bool Fresh() const { return complete && GetTickCount64() - taken < kMaxAgeMs; }
+    bool Fresh() const { return GetTickCount64() - taken < kMaxAgeMs; }
 
     // Roots may name the same path in two views: a key is kept under its root.
     static std::wstring Slot(int root, const std::wstring& key) { return std::to_wstring(root) + L'|' + key; }
