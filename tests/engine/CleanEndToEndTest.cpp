@@ -29,6 +29,7 @@ using testing::ReadFileBytes;
 using testing::RootName;
 using testing::Take;
 using testing::TEngineLibrary;
+using testing::TEnsuredKey;
 using testing::TPlantedTask;
 using testing::TRootOwner;
 using testing::TTestFolder;
@@ -61,54 +62,6 @@ bool KeyOpens(HKEY root, const std::wstring& path, REGSAM view)
     RegCloseKey(key);
     return true;
 }
-
-// A key the prefix may lack (the 32-bit view's Run key, the Explorer's FileExts key), or one
-// of the test's own (a ProgID, an App Paths name): made when missing, and removed at the end
-// only when this test made it and left it empty.
-class TEnsuredKey {
-public:
-    TEnsuredKey(HKEY root, std::wstring path, REGSAM view) : root_(root), path_(std::move(path)), view_(view)
-    {
-        HKEY key = nullptr;
-        DWORD disposition = 0;
-        const LONG status = RegCreateKeyExW(root_, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view_,
-                                            nullptr, &key, &disposition);
-        if (status != ERROR_SUCCESS) {
-            throw std::runtime_error("cannot open or create " + Utf8(path_) + ": error " +
-                                     std::to_string(status));
-        }
-        created_ = disposition == REG_CREATED_NEW_KEY;
-        RegCloseKey(key);
-    }
-    ~TEnsuredKey()
-    {
-        HKEY key = nullptr;
-        if (!created_ || RegOpenKeyExW(root_, path_.c_str(), 0, KEY_READ | view_, &key) != ERROR_SUCCESS) {
-            return;
-        }
-        DWORD subkeys = 1;
-        DWORD values = 1;
-        RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
-                         nullptr, nullptr, nullptr);
-        RegCloseKey(key);
-        if (subkeys == 0 && values == 0) {
-            RegDeleteKeyExW(root_, path_.c_str(), view_, 0);
-        }
-    }
-    TEnsuredKey(const TEnsuredKey&) = delete;
-    TEnsuredKey& operator=(const TEnsuredKey&) = delete;
-
-    HKEY Root() const { return root_; }
-    const std::wstring& Path() const { return path_; }
-    REGSAM View() const { return view_; }
-    std::wstring FullPath() const { return RootName(root_) + L"\\" + path_; }
-
-private:
-    HKEY root_;
-    std::wstring path_;
-    REGSAM view_;
-    bool created_ = false;
-};
 
 // Values of a test's own in a shared key (a Run key), removed at the end whatever happened.
 class TPlantedValues {

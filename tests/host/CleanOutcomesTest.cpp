@@ -281,41 +281,6 @@ bool Under(const std::wstring& key, const std::wstring& parent)
            (key.size() == parent.size() || key[parent.size()] == L'\\');
 }
 
-// A key that a fresh prefix may lack (a new prefix has no FileExts): when the test is the one
-// that creates it, it is removed again at the end, provided nothing else was put there.
-class TParentKeyGuard {
-public:
-    explicit TParentKeyGuard(std::wstring path) : path_(std::move(path))
-    {
-        HKEY key = nullptr;
-        existed_ = RegOpenKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS;
-        if (existed_) {
-            RegCloseKey(key);
-        }
-    }
-    ~TParentKeyGuard()
-    {
-        HKEY key = nullptr;
-        if (existed_ || RegOpenKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
-            return;
-        }
-        DWORD subKeys = 1;
-        DWORD values = 1;
-        RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr,
-                         nullptr, nullptr, nullptr);
-        RegCloseKey(key);
-        if (subKeys == 0 && values == 0) {
-            RegDeleteKeyExW(HKEY_CURRENT_USER, path_.c_str(), KEY_WOW64_64KEY, 0);
-        }
-    }
-    TParentKeyGuard(const TParentKeyGuard&) = delete;
-    TParentKeyGuard& operator=(const TParentKeyGuard&) = delete;
-
-private:
-    std::wstring path_;
-    bool existed_ = false;
-};
-
 // Dead Open-with entries of a test's own extension: an application that is not registered,
 // a ProgID without a class key, and a user choice of such a ProgID. A value the category
 // accepts keeps the extension key from being emptied and removed, with its parents, by the
@@ -329,7 +294,8 @@ struct TPlantedExtension {
         key.SetString(L"OpenWithProgids", progId, L"");
         key.SetString(L"UserChoice", L"Progid", L"TidyhiveGone.Choice" + NewGuidText());
     }
-    TParentKeyGuard parent{kFileExts};  // first in, last out: after the key is gone
+    TEnsuredKey parent{HKEY_CURRENT_USER, kFileExts,
+                       KEY_WOW64_64KEY};  // first in, last out: after the key is gone
     TTestKey key{L".tidyhive", false, HKEY_CURRENT_USER, kFileExts};
     const std::wstring progId = L"TidyhiveGone.ProgId" + NewGuidText();
 };

@@ -4,7 +4,10 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include "services/Text.h"
+
 #include <stdexcept>
+#include <string>
 
 namespace tidyhive::testing {
 
@@ -17,13 +20,54 @@ std::wstring NewGuidText()
     return text;
 }
 
+TEnsuredKey::TEnsuredKey(HKEY root, std::wstring path, REGSAM view)
+    : root_(root), path_(std::move(path)), view_(view)
+{
+    HKEY key = nullptr;
+    DWORD disposition = 0;
+    const LONG status = RegCreateKeyExW(root_, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view_, nullptr,
+                                        &key, &disposition);
+    if (status != ERROR_SUCCESS) {
+        throw std::runtime_error("cannot open or create " + WideToUtf8(path_) + ": error " +
+                                 std::to_string(status));
+    }
+    created_ = disposition == REG_CREATED_NEW_KEY;
+    RegCloseKey(key);
+}
+
+TEnsuredKey::~TEnsuredKey()
+{
+    HKEY key = nullptr;
+    if (!created_ || RegOpenKeyExW(root_, path_.c_str(), 0, KEY_READ | view_, &key) != ERROR_SUCCESS) {
+        return;
+    }
+    DWORD subkeys = 1;
+    DWORD values = 1;
+    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+                     nullptr, nullptr);
+    RegCloseKey(key);
+    if (subkeys == 0 && values == 0) {
+        RegDeleteKeyExW(root_, path_.c_str(), view_, 0);
+    }
+}
+
+std::wstring TEnsuredKey::FullPath() const
+{
+    return RootName(root_) + L"\\" + path_;
+}
+
 std::wstring RootName(HKEY root)
 {
-    if (root == HKEY_CLASSES_ROOT) return L"HKEY_CLASSES_ROOT";
-    if (root == HKEY_CURRENT_USER) return L"HKEY_CURRENT_USER";
-    if (root == HKEY_LOCAL_MACHINE) return L"HKEY_LOCAL_MACHINE";
-    if (root == HKEY_USERS) return L"HKEY_USERS";
-    if (root == HKEY_CURRENT_CONFIG) return L"HKEY_CURRENT_CONFIG";
+    if (root == HKEY_CLASSES_ROOT)
+        return L"HKEY_CLASSES_ROOT";
+    if (root == HKEY_CURRENT_USER)
+        return L"HKEY_CURRENT_USER";
+    if (root == HKEY_LOCAL_MACHINE)
+        return L"HKEY_LOCAL_MACHINE";
+    if (root == HKEY_USERS)
+        return L"HKEY_USERS";
+    if (root == HKEY_CURRENT_CONFIG)
+        return L"HKEY_CURRENT_CONFIG";
     return L"";
 }
 
@@ -32,8 +76,8 @@ TTestKey::TTestKey(const std::wstring& prefix, bool view64, HKEY root, const std
       subPath_(parent + L"\\" + prefix + L"-" + NewGuidText())
 {
     HKEY key = nullptr;
-    const LONG status =
-        RegCreateKeyExW(root_, subPath_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view_, nullptr, &key, nullptr);
+    const LONG status = RegCreateKeyExW(root_, subPath_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view_,
+                                        nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS) {
         throw std::runtime_error("cannot create the test key: error " + std::to_string(status));
     }
@@ -80,7 +124,8 @@ void TTestKey::SetString(const std::wstring& relative, const std::wstring& name,
     CreateSubKey(relative);
     HKEY key = nullptr;
     RegOpenKeyExW(root_, Join(relative).c_str(), 0, KEY_ALL_ACCESS | view_, &key);
-    RegSetValueExW(key, name.empty() ? nullptr : name.c_str(), 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
+    RegSetValueExW(key, name.empty() ? nullptr : name.c_str(), 0, type,
+                   reinterpret_cast<const BYTE*>(value.c_str()),
                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
     RegCloseKey(key);
 }
@@ -90,8 +135,8 @@ void TTestKey::SetDword(const std::wstring& relative, const std::wstring& name, 
     CreateSubKey(relative);
     HKEY key = nullptr;
     RegOpenKeyExW(root_, Join(relative).c_str(), 0, KEY_ALL_ACCESS | view_, &key);
-    RegSetValueExW(key, name.empty() ? nullptr : name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                   sizeof(value));
+    RegSetValueExW(key, name.empty() ? nullptr : name.c_str(), 0, REG_DWORD,
+                   reinterpret_cast<const BYTE*>(&value), sizeof(value));
     RegCloseKey(key);
 }
 
@@ -111,7 +156,8 @@ bool TTestKey::ValueExists(const std::wstring& relative, const std::wstring& nam
     if (RegOpenKeyExW(root_, Join(relative).c_str(), 0, KEY_READ | view_, &key) != ERROR_SUCCESS) {
         return false;
     }
-    const LONG status = RegQueryValueExW(key, name.empty() ? nullptr : name.c_str(), nullptr, nullptr, nullptr, nullptr);
+    const LONG status =
+        RegQueryValueExW(key, name.empty() ? nullptr : name.c_str(), nullptr, nullptr, nullptr, nullptr);
     RegCloseKey(key);
     return status == ERROR_SUCCESS;
 }
@@ -143,7 +189,8 @@ std::wstring TTestFolder::AddFile(const std::wstring& relative, const std::strin
     const std::wstring path = path_ + relative;
     const size_t slash = path.find_last_of(L'\\');
     SHCreateDirectoryExW(nullptr, path.substr(0, slash).c_str(), nullptr);
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         throw std::runtime_error("cannot create a test file");
     }
@@ -153,7 +200,7 @@ std::wstring TTestFolder::AddFile(const std::wstring& relative, const std::strin
     return path;
 }
 
-std::string ReadWholeFile(const std::wstring & path)
+std::string ReadWholeFile(const std::wstring& path)
 {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -14,8 +14,8 @@ class TTestKey {
 public:
     // Creates HKEY_CURRENT_USER\Software\TidyhiveTests\<prefix>-<GUID> (or under root/parent
     // when given) in the chosen view.
-    explicit TTestKey(const std::wstring& prefix = L"Test", bool view64 = false, HKEY root = HKEY_CURRENT_USER,
-                      const std::wstring& parent = L"Software\\TidyhiveTests");
+    explicit TTestKey(const std::wstring& prefix = L"Test", bool view64 = false,
+                      HKEY root = HKEY_CURRENT_USER, const std::wstring& parent = L"Software\\TidyhiveTests");
     ~TTestKey();
     TTestKey(const TTestKey&) = delete;
     TTestKey& operator=(const TTestKey&) = delete;
@@ -40,6 +40,28 @@ private:
     HKEY root_;
     REGSAM view_;
     std::wstring subPath_;
+};
+
+// A key the prefix may lack (the 32-bit view's Run key, the Explorer's FileExts key), or one
+// of the test's own (a ProgID, an App Paths name): made when missing, and removed at the end
+// only when this test made it and left it empty.
+class TEnsuredKey {
+public:
+    TEnsuredKey(HKEY root, std::wstring path, REGSAM view);
+    ~TEnsuredKey();
+    TEnsuredKey(const TEnsuredKey&) = delete;
+    TEnsuredKey& operator=(const TEnsuredKey&) = delete;
+
+    HKEY Root() const { return root_; }
+    const std::wstring& Path() const { return path_; }
+    REGSAM View() const { return view_; }
+    std::wstring FullPath() const;
+
+private:
+    HKEY root_;
+    std::wstring path_;
+    REGSAM view_;
+    bool created_ = false;
 };
 
 // A folder of a test's own inside the prefix's drive, removed with its content afterwards.
